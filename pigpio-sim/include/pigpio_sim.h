@@ -1,0 +1,65 @@
+/*
+ * Inspection and control of the pigpio stand-in, for tests in the same process.
+ * Nothing here exists in the real library: programs never include this header;
+ * only tests do.  Processes that are not tests steer the stand-in through the
+ * PIGPIO_SIM_* environment variables instead (see README.md).
+ *
+ * Times are microseconds on the stand-in's clock, which starts at 0 when the
+ * library is loaded or reset.  On the real-time clock it follows CLOCK_MONOTONIC;
+ * on the virtual clock it moves only when time_sleep is called.
+ */
+#ifndef PIGPIO_SIM_H
+#define PIGPIO_SIM_H
+
+#include <stdint.h>
+
+#include "pigpio.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Back to the state of a freshly loaded library: pigpio not initialised, no waves,
+ * no pending pulses, every line an input at level 0, the clock at 0, call log,
+ * edges and kept wave empty.  Faults and the clock mode are read again from the
+ * environment (PIGPIO_SIM_FAIL_*, PIGPIO_SIM_CLOCK); the setters below override them. */
+void pigpioSimReset(void);
+
+/* Fault injection.  A non-zero `fail` makes every gpioInitialise return
+ * PI_INIT_FAILED; a negative `errorCode` makes every gpioWaveCreate (or
+ * gpioWaveTxSend) return that code instead of doing its work; 0 clears the fault. */
+void pigpioSimFailInitialise(int fail);
+void pigpioSimFailWaveCreate(int errorCode);
+void pigpioSimFailWaveTxSend(int errorCode);
+
+/* Non-zero: the virtual clock, where time_sleep advances time instead of sleeping. */
+void pigpioSimUseVirtualClock(int on);
+uint64_t pigpioSimNowMicros(void);
+
+/* Every call into pigpio's interface since the last reset, in order, one line each,
+ * as "name(arguments) = result", or "name(arguments)" for functions without a
+ * result: "gpioSetMode(24, 1) = 0", "gpioWaveAddGeneric(2103, pulses) = 2103",
+ * "time_sleep(0.1)", "gpioTerminate()".  A pulse pointer shows as "pulses", or
+ * "NULL" when null.  The index runs from 0; out of range gives NULL. */
+int pigpioSimCallCount(void);
+const char *pigpioSimCall(int index);
+
+/* The records of the most recently created wave, as stored after merging; kept
+ * after the wave is deleted and pigpio terminated, until the next reset or create.
+ * NULL with *count 0 when no wave was created. */
+const gpioPulse_t *pigpioSimWavePulses(int *count);
+
+/* The level changes of one line since the last reset, in time order, as played
+ * (a wave cut off by gpioTerminate or by another send shows only what was played).
+ * pigpioSimEdge returns 0, or -1 for an index out of range. */
+int pigpioSimEdgeCount(unsigned gpio);
+int pigpioSimEdge(unsigned gpio, int index, uint64_t *atMicros, int *level);
+
+/* The level a line has now, played up to the current time. */
+int pigpioSimLevel(unsigned gpio);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
