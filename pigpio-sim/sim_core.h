@@ -1,0 +1,147 @@
+/*
+ * The stand-in's inner parts, shared by its source files and hidden from users
+ * (nothing here is exported from libpigpio.so.1).
+ */
+#ifndef PIGPIO_SIM_CORE_H
+#define PIGPIO_SIM_CORE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "pigpio.h"
+
+namespace pigpio_sim {
+
+constexpr unsigned kGpioCount = PI_MAX_GPIO + 1;
+constexpr unsigned kWaveGpioCount = PI_MAX_USER_GPIO + 1;
+constexpr uint64_t kStartDelayMicros = 20;
+constexpr uint64_t kForever = UINT64_MAX;
+
+// The DMA pool that all created waves share, and the part of it kept for chains.
+constexpr int kPoolCbs = 25016;
+constexpr int kReservedCbs = 1180;
+constexpr int kPoolOols = 16748;
+constexpr int kReservedOols = 790;
+
+// ---- wave_rules.cpp: pigpio's arithmetic on pulse lists -------------------------
+
+/* The pending pulses and the added ones merged as two timelines from t=0. */
+std::vector<gpioPulse_t> mergePulses(const std::vector<gpioPulse_t>& pending,
+                                     const gpioPulse_t* added, size_t count);
+int waveCbs(const std::vector<gpioPulse_t>& pulses);
+int waveOols(const std::vector<gpioPulse_t>& pulses);
+uint64_t waveMicros(const std::vector<gpioPulse_t>& pulses);
+
+// ---- the state ---------------------------------------------------------------------
+
+struct Edge {
+    uint64_t at;
+    int level;
+};
+
+struct Line {
+    unsigned mode = PI_INPUT;
+    int level = 0;
+    bool driven = false; // made an output, or named in a sent wave's masks
+    std::vector<Edge> edges;
+};
+
+struct Wave {
+    std::vector<gpioPulse_t> pulses;
+    int cbs = 0;
+    int ools = 0;
+    bool deleted = false;
+};
+
+/* One sent wave on the transmit timeline. Record `next` of cycle `cycle` is due at
+ * start + kStartDelayMicros + cycle * period + offsets[next]. */
+struct Segment {
+    int waveId = -1;
+    std::vector<gpioPulse_t> pulses;
+    std::vector<uint64_t> offsets;
+    uint64_t start = 0;
+    uint64_t period = 0;
+    bool repeat = false;
+    uint64_t stop = kForever; // a repeat plays no record due at or after this
+    size_t next = 0;
+    uint64_t cycle = 0;
+};
+
+struct Faults {
+    int failInit = 0;
+    std::string failInitSource;
+    int waveCreate = 0;
+    int waveTxSend = 0;
+};
+
+struct State {
+    bool initialised = false;
+
+    bool virtualClock = false;
+    uint64_t virtualNow = 0;
+    uint64_t originNs = 0;
+
+    Line lines[kGpioCount];
+
+    std::vector<gpioPulse_t> pending;
+    std::vector<Wave> waves; // index = wave id; deleted top entries are popped
+    std::vector<int> neverDeleted;
+    std::vector<gpioPulse_t> lastCreated; // the most recently created wave's records
+
+    std::deque<Segment> timeline;
+    uint64_t txEnd = 0; // kForever while a repeat runs
+
+    std::deque<std::string> calls;
+    bool callsCapped = false;
+
+    Faults faults;
+    std::string vcdPath;
+    int logFd = -1;
+};
+
+State& state();
+
+// ---- sim_state.cpp: clock, lines, playback, waves, reset ---------------------------
+
+uint64_t nowMicros();
+void useVirtualClock(bool on);
+void sleepSeconds(double seconds);
+double timeSeconds();
+
+void resetAll();
+void readEnvironment();
+
+void playUntil(uint64_t at);
+void setLevel(unsigned gpio, int level, uint64_t at);
+bool sending(uint64_t at);
+void abortTransmission(uint64_t at);
+void startWave(int waveId, unsigned mode, uint64_t at);
+void terminateNow(uint64_t at);
+
+int createWave();
+int deleteWave(unsigned waveId);
+void clearWaves();
+
+// ---- sim_output.cpp: messages, call log, trace, exit report ------------------------
+
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+/* A line on stderr in the real library's style: "YYYY-MM-DD HH:MM:SS fn: text". */
+void complain(const char* fn, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+/* The uninitialised check that guards every function needing gpioInitialise. */
+bool initialisedFor(const char* fn);
+
+void openLog(const char* path);
+void recordCall(uint64_t at, const std::string& text);
+void logWarning(uint64_t at, const std::string& text);
+
+std::string vcdText(uint64_t endAt);
+void writeVcd(uint64_t endAt);
+
+void reportAtExit();
+
+} // namespace pigpio_sim
+
+#endif
