@@ -1,0 +1,51 @@
+// A program that ends in a given state, for the tests of the end-of-process report.
+// Run with PIGPIO_SIM_CLOCK=virtual; the scenario is the only argument.
+#include <cstring>
+#include <vector>
+
+#include "pigpio.h"
+
+namespace {
+
+constexpr unsigned kGpio = 24;
+
+int sendCarrier(int pairs)
+{
+    std::vector<gpioPulse_t> pulses;
+    for (int i = 0; i < pairs; ++i) {
+        pulses.push_back({1u << kGpio, 0, 13});
+        pulses.push_back({0, 1u << kGpio, 13});
+    }
+    gpioSetMode(kGpio, PI_OUTPUT);
+    gpioWaveAddGeneric(static_cast<unsigned>(pulses.size()), pulses.data());
+    const int id = gpioWaveCreate();
+    gpioWaveTxSend(static_cast<unsigned>(id), PI_WAVE_MODE_ONE_SHOT);
+    return id;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const char* scenario = argc > 1 ? argv[1] : "";
+    if (gpioInitialise() < 0) {
+        return 1;
+    }
+    if (std::strcmp(scenario, "clean") == 0) {
+        const int id = sendCarrier(3);
+        while (gpioWaveTxBusy()) {
+            time_sleep(0.1);
+        }
+        gpioWaveDelete(static_cast<unsigned>(id));
+        gpioTerminate();
+    } else if (std::strcmp(scenario, "abandoned") == 0) {
+        sendCarrier(100);     // 2620 us
+        time_sleep(0.001008); // the 77th on pulse has just started
+    } else if (std::strcmp(scenario, "high") == 0) {
+        gpioWrite(kGpio, 1);
+        gpioTerminate();
+    } else {
+        return 2;
+    }
+    return 0;
+}

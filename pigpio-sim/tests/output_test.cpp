@@ -1,0 +1,270 @@
+// Fault injection, the environment, the call log, the VCD trace and the report at exit.
+#include <cstdlib>
+#include <regex>
+
+#include "sim_test.h"
+
+using ::testing::internal::CaptureStderr;
+using ::testing::internal::GetCapturedStderr;
+
+namespace {
+
+constexpr uint32_t L = 1u << 24;
+
+void expectNote(const std::string& err, const std::string& text)
+{
+    EXPECT_TRUE(
+        std::regex_search(err, std::regex("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d " + text)))
+        << err;
+}
+
+std::string run(const std::string& env, const std::string& scenario, const std::string& err)
+{
+    const std::string command =
+        env + " " PIGPIO_SIM_EXIT_HELPER " " + scenario + " 2>'" + err + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    return readFile(err);
+}
+
+} // namespace
+
+TEST_F(SimTest, FaultSettersReplaceTheResult)
+{
+    pigpioSimFailInitialise(1);
+    CaptureStderr();
+    EXPECT_EQ(gpioInitialise(), PI_INIT_FAILED);
+    expectNote(GetCapturedStderr(), "initCheckPermitted: pigpio stand-in: initialisation refused "
+                                    "\\(pigpioSimFailInitialise\\)\n$");
+    pigpioSimFailInitialise(0);
+    ASSERT_EQ(gpioInitialise(), 79);
+
+    pigpioSimFailWaveCreate(PI_TOO_MANY_CBS);
+    EXPECT_EQ(makeWave(carrier(24, 2)), PI_TOO_MANY_CBS);
+    pigpioSimFailWaveCreate(0);
+    EXPECT_EQ(gpioWaveCreate(), 0) << "the failed create kept the pulses";
+
+    pigpioSimFailWaveTxSend(-44);
+    EXPECT_EQ(gpioWaveTxSend(0, PI_WAVE_MODE_ONE_SHOT), -44);
+    EXPECT_EQ(gpioWaveTxSend(7, 9), -44);
+    sleepMicros(100);
+    EXPECT_EQ(pigpioSimEdgeCount(24), 0);
+    pigpioSimFailWaveTxSend(0);
+    EXPECT_EQ(gpioWaveTxSend(0, PI_WAVE_MODE_ONE_SHOT), 5);
+    EXPECT_EQ(gpioWaveTxBusy(), 1);
+}
+
+struct EnvCase {
+    const char* name;
+    const char* value;
+    int init, create, send;
+    const char* note; // "" for none
+};
+
+class EnvFault : public SimTest, public ::testing::WithParamInterface<EnvCase> {};
+
+TEST_P(EnvFault, ReadAtReset)
+{
+    const EnvCase& c = GetParam();
+    setenv(c.name, c.value, 1);
+    CaptureStderr();
+    pigpioSimReset();
+    pigpioSimUseVirtualClock(1);
+    const int init = gpioInitialise();
+    const int create = makeWave(carrier(24, 2));
+    const int send = gpioWaveTxSend(0, PI_WAVE_MODE_ONE_SHOT);
+    const std::string err = GetCapturedStderr();
+    EXPECT_EQ(init, c.init);
+    if (init >= 0) {
+        EXPECT_EQ(create, c.create);
+        EXPECT_EQ(send, c.send);
+    }
+    if (*c.note == '\0') {
+        EXPECT_EQ(err.find("pigpio stand-in"), std::string::npos) << err;
+    } else {
+        expectNote(err, c.note);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, EnvFault,
+    ::testing::Values(EnvCase{"PIGPIO_SIM_FAIL_INIT", "1", PI_INIT_FAILED, 0, 0,
+                              "initCheckPermitted: pigpio stand-in: initialisation refused "
+                              "\\(PIGPIO_SIM_FAIL_INIT\\)\n"},
+                      EnvCase{"PIGPIO_SIM_FAIL_INIT", "0", 79, 0, 5, ""},
+                      EnvCase{"PIGPIO_SIM_FAIL_INIT", "yes", 79, 0, 5,
+                              "pigpio stand-in: ignoring PIGPIO_SIM_FAIL_INIT=yes"},
+                      EnvCase{"PIGPIO_SIM_FAIL_WAVE_CREATE", "-69", 79, PI_EMPTY_WAVEFORM,
+                              PI_BAD_WAVE_ID, ""},
+                      EnvCase{"PIGPIO_SIM_FAIL_WAVE_CREATE", "", 79, 0, 5, ""},
+                      EnvCase{"PIGPIO_SIM_FAIL_WAVE_CREATE", "abc", 79, 0, 5,
+                              "pigpio stand-in: ignoring PIGPIO_SIM_FAIL_WAVE_CREATE=abc"},
+                      EnvCase{"PIGPIO_SIM_FAIL_WAVE_CREATE", "5", 79, 0, 5,
+                              "pigpio stand-in: ignoring PIGPIO_SIM_FAIL_WAVE_CREATE=5"},
+                      EnvCase{"PIGPIO_SIM_FAIL_WAVE_TX_SEND", "-33", 79, 0, PI_BAD_WAVE_MODE, ""},
+                      EnvCase{"PIGPIO_SIM_FAIL_WAVE_TX_SEND", "-7x", 79, 0, 5,
+                              "pigpio stand-in: ignoring PIGPIO_SIM_FAIL_WAVE_TX_SEND=-7x"},
+                      EnvCase{"PIGPIO_SIM_FAIL_WAVE_TX_SEND", "0", 79, 0, 5,
+                              "pigpio stand-in: ignoring PIGPIO_SIM_FAIL_WAVE_TX_SEND=0"}));
+
+TEST_F(SimTest, ClockFromTheEnvironment)
+{
+    setenv("PIGPIO_SIM_CLOCK", "virtual", 1);
+    pigpioSimReset();
+    time_sleep(5);
+    EXPECT_EQ(pigpioSimNowMicros(), 5000000u);
+    setenv("PIGPIO_SIM_CLOCK", "fast", 1);
+    CaptureStderr();
+    pigpioSimReset();
+    expectNote(GetCapturedStderr(), "pigpio stand-in: ignoring PIGPIO_SIM_CLOCK=fast");
+    time_sleep(0.01);
+    EXPECT_GE(pigpioSimNowMicros(), 10000u);
+    EXPECT_LT(pigpioSimNowMicros(), 5000000u) << "real clock, started again at the reset";
+}
+
+TEST_F(SimTest, CallLogInMemoryAndInTheFile)
+{
+    const std::string log = tempPath("log");
+    setenv("PIGPIO_SIM_LOG", log.c_str(), 1);
+    pigpioSimReset();
+    pigpioSimUseVirtualClock(1);
+    gpioTerminate();
+    gpioInitialise();
+    gpioSetMode(24, PI_OUTPUT);
+    gpioWaveAddGeneric(0, nullptr);
+    gpioWaveAddGeneric(2, carrier(24, 2).data());
+    gpioWaveTxSend(gpioWaveCreate(), PI_WAVE_MODE_ONE_SHOT);
+    time_sleep(0.1);
+    gpioWaveTxBusy();
+    const std::vector<std::string> expected = {"gpioTerminate()",
+                                               "gpioInitialise() = 79",
+                                               "gpioSetMode(24, 1) = 0",
+                                               "gpioWaveAddGeneric(0, NULL) = -90",
+                                               "gpioWaveAddGeneric(2, pulses) = 2",
+                                               "gpioWaveCreate() = 0",
+                                               "gpioWaveTxSend(0, 0) = 5",
+                                               "time_sleep(0.1)",
+                                               "gpioWaveTxBusy() = 0"};
+    EXPECT_EQ(callLog(), expected);
+    EXPECT_EQ(pigpioSimCall(9), nullptr);
+    std::string lines;
+    for (size_t i = 0; i < expected.size(); ++i) {
+        lines += (i < 8 ? "0 " : "100000 ") + expected[i] + "\n";
+    }
+    EXPECT_EQ(readFile(log), lines);
+    pigpioSimReset();
+    pigpioSimUseVirtualClock(1);
+    gpioVersion();
+    EXPECT_EQ(readFile(log), lines + "0 gpioVersion() = 79\n") << "appended, on a new clock";
+    EXPECT_EQ(callLog(), std::vector<std::string>{"gpioVersion() = 79"});
+}
+
+TEST_F(SimTest, VcdOfATinyWave)
+{
+    const std::string vcd = tempPath("trace.vcd");
+    setenv("PIGPIO_SIM_VCD", vcd.c_str(), 1);
+    pigpioSimReset();
+    pigpioSimUseVirtualClock(1);
+    gpioInitialise();
+    gpioSetMode(24, PI_OUTPUT);
+    gpioSetMode(4, PI_INPUT); // not driven: not traced
+    gpioWrite(40, 1);         // high from 0
+    gpioWaveTxSend(makeWave({{L, 0, 9}, {1u << 2, L, 17}}), PI_WAVE_MODE_ONE_SHOT);
+    time_sleep(0.1);
+    gpioTerminate();
+    EXPECT_EQ(readFile(vcd), "$version pigpio stand-in $end\n"
+                             "$timescale 1us $end\n"
+                             "$scope module gpio $end\n"
+                             "$var wire 1 # gpio2 $end\n"
+                             "$var wire 1 9 gpio24 $end\n"
+                             "$var wire 1 I gpio40 $end\n"
+                             "$upscope $end\n"
+                             "$enddefinitions $end\n"
+                             "#0\n"
+                             "$dumpvars\n"
+                             "0#\n"
+                             "09\n"
+                             "1I\n"
+                             "$end\n"
+                             "#20\n"
+                             "19\n"
+                             "#29\n"
+                             "1#\n"
+                             "09\n"
+                             "#100000\n");
+    gpioInitialise();
+    time_sleep(0.1);
+    gpioWrite(40, 0);
+    gpioTerminate();
+    const std::string again = readFile(vcd);
+    EXPECT_NE(again.find("#200000\n0I\n"), std::string::npos) << "rewritten whole";
+    EXPECT_NE(again.find("#29\n"), std::string::npos);
+}
+
+TEST_F(SimTest, SigrokDecodesAnNecFrame)
+{
+    if (std::system("command -v sigrok-cli >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "sigrok-cli is not installed";
+    }
+    const std::string vcd = tempPath("nec.vcd"), out = tempPath("nec.txt");
+    setenv("PIGPIO_SIM_VCD", vcd.c_str(), 1);
+    pigpioSimReset();
+    pigpioSimUseVirtualClock(1);
+    Pulses pulses;
+    auto burst = [&pulses](int cycles) {
+        for (int i = 0; i < cycles; ++i) { // 38 kHz: 13 on, 13 or 14 off, 26.3 us a cycle
+            pulses.push_back({L, 0, 13});
+            pulses.push_back({0, L, static_cast<uint32_t>(i % 3 == 2 ? 14 : 13)});
+        }
+    };
+    const uint32_t frame = 0xB54AF708; // address 0x08, 0xF7, command 0x4A, 0xB5; LSB first
+    burst(342);
+    pulses.push_back({0, 0, 4500});
+    for (int bit = 0; bit < 32; ++bit) {
+        burst(21);
+        pulses.push_back({0, 0, (frame >> bit & 1u) != 0 ? 1690u : 560u});
+    }
+    burst(21);
+    gpioInitialise();
+    gpioSetMode(24, PI_OUTPUT);
+    gpioWaveTxSend(makeWave(pulses), PI_WAVE_MODE_ONE_SHOT);
+    time_sleep(0.1);
+    gpioTerminate();
+    const std::string command = "sigrok-cli -I vcd -i '" + vcd +
+                                "' -P ir_nec:ir=gpio24:polarity=active-high:cd_freq=38000 "
+                                "-A ir_nec=fields >'" +
+                                out + "' 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(readFile(out), "ir_nec-1: Leader code\n"
+                             "ir_nec-1: Address: 0x08\n"
+                             "ir_nec-1: Address#: 0xF7\n"
+                             "ir_nec-1: Command: 0x4A\n"
+                             "ir_nec-1: Command#: 0xB5\n");
+}
+
+TEST_F(SimTest, ExitReportOfAnAbandonedTransmission)
+{
+    const std::string log = tempPath("log"), vcd = tempPath("vcd"), err = tempPath("err");
+    const std::string env =
+        "PIGPIO_SIM_CLOCK=virtual PIGPIO_SIM_LOG='" + log + "' PIGPIO_SIM_VCD='" + vcd + "'";
+    EXPECT_EQ(run(env, "abandoned", err), "");
+    const std::string text = readFile(log);
+    const std::string tail =
+        "0 time_sleep(0.001008)\n"
+        "1008 warning: pigpio still initialised at exit: gpioTerminate was never called, and "
+        "the wave being sent was cut off at 1008 us\n"
+        "1008 warning: wave 0 was created and never deleted\n"
+        "1008 warning: gpio 24 left high at exit\n";
+    ASSERT_GE(text.size(), tail.size());
+    EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
+    const std::string trace = readFile(vcd);
+    EXPECT_EQ(trace.substr(trace.size() - 18), "\n#995\n09\n#1008\n19\n") << "cut at exit";
+}
+
+TEST_F(SimTest, ExitReportIsSilentWhenCleanAndUsesStderrWithoutALog)
+{
+    const std::string log = tempPath("log"), err = tempPath("err");
+    EXPECT_EQ(run("PIGPIO_SIM_CLOCK=virtual PIGPIO_SIM_LOG='" + log + "'", "clean", err), "");
+    EXPECT_EQ(readFile(log).find("warning"), std::string::npos) << readFile(log);
+    EXPECT_EQ(run("PIGPIO_SIM_CLOCK=virtual", "high", err),
+              "pigpio stand-in: warning: gpio 24 left high at exit\n");
+}
