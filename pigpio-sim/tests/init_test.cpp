@@ -67,9 +67,13 @@ TEST_F(SimTest, SomeFunctionsNeedNoInitialisation)
     gpioTerminate();
     EXPECT_EQ(gpioVersion(), 79u);
     EXPECT_EQ(gpioHardwareRevision(), 0u);
-    time_sleep(0.5);
-    EXPECT_EQ(pigpioSimNowMicros(), 500000u);
-    EXPECT_DOUBLE_EQ(time_time(), 0.5);
+    time_sleep(0.0000017); // the virtual clock: rounds to 2 us
+    time_sleep(0);
+    time_sleep(-3);
+    EXPECT_EQ(pigpioSimNowMicros(), 2u);
+    time_sleep(2.25);
+    EXPECT_EQ(pigpioSimNowMicros(), 2250002u);
+    EXPECT_DOUBLE_EQ(time_time(), 2.250002);
     EXPECT_EQ(GetCapturedStderr(), "");
 }
 

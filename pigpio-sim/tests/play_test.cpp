@@ -64,16 +64,6 @@ TEST_F(SimTest, EdgesWhereTheLevelChanges)
     EXPECT_EQ(gpioRead(3), 1);
 }
 
-TEST_F(SimTest, WaveEndingHighStaysHigh)
-{
-    sendOneShot({{L, 0, 5}});
-    sleepMicros(25);
-    EXPECT_EQ(gpioWaveTxBusy(), 0);
-    sleepMicros(100000);
-    EXPECT_EQ(gpioRead(G), 1);
-    EXPECT_EQ(edgesOf(G), (Edges{{20, 1}}));
-}
-
 TEST_F(SimTest, TerminateCutsTheWaveAtThatInstant)
 {
     sendOneShot(carrier(G, 6)); // edges due at 20, 33, 46, 59, 72, 85
@@ -130,17 +120,6 @@ TEST_F(SimTest, WriteDuringAWaveTakesTurnsWithIt)
     EXPECT_EQ(gpioWrite(G, 0), 0);
     sleepMicros(100);
     EXPECT_EQ(edgesOf(G), (Edges{{20, 1}, {25, 0}, {30, 1}, {40, 0}}));
-}
-
-TEST_F(SimTest, VirtualClockMovesOnlyBySleeps)
-{
-    time_sleep(0.0000017); // rounds to 2 us
-    time_sleep(0);
-    time_sleep(-3);
-    EXPECT_EQ(pigpioSimNowMicros(), 2u);
-    time_sleep(2.25);
-    EXPECT_EQ(pigpioSimNowMicros(), 2250002u);
-    EXPECT_DOUBLE_EQ(time_time(), 2.250002);
 }
 
 extern "C" void onAlarm(int) {}
