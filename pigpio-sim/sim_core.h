@@ -54,12 +54,13 @@ struct Wave {
     int cbs = 0;
     int ools = 0;
     bool deleted = false;
+    uint64_t serial = 0; // counts creates, unlike ids, which are reused
 };
 
 /* One sent wave on the transmit timeline. Record `next` of cycle `cycle` is due at
  * start + kStartDelayMicros + cycle * period + offsets[next]. */
 struct Segment {
-    int waveId = -1;
+    uint64_t waveSerial = 0;
     std::vector<gpioPulse_t> pulses;
     std::vector<uint64_t> offsets;
     uint64_t start = 0;
@@ -88,6 +89,7 @@ struct State {
 
     std::vector<gpioPulse_t> pending;
     std::vector<Wave> waves; // index = wave id; deleted top entries are popped
+    uint64_t createdCount = 0;
     std::vector<int> neverDeleted;
     std::vector<gpioPulse_t> lastCreated; // the most recently created wave's records
 

@@ -50,8 +50,8 @@ uint64_t nowMicros()
     if (s.virtualClock) {
         return s.virtualNow;
     }
-    const uint64_t ns = monotonicNs();
-    return ns > s.originNs ? (ns - s.originNs) / 1000u : 0;
+    // Modulo 2^64, so an origin moved back by useVirtualClock still counts right.
+    return (monotonicNs() - s.originNs) / 1000u;
 }
 
 void useVirtualClock(bool on)
@@ -167,12 +167,14 @@ uint64_t syncStart(uint64_t at)
     if (s.txEnd != kForever) {
         return s.txEnd;
     }
-    if (s.timeline.empty() || s.timeline.back().period == 0) {
-        s.timeline.clear(); // a repeat without time in it ends at once
-        return at;
+    if (s.timeline.empty()) {
+        return at; // a repeat without time in it, already played once
     }
     Segment& last = s.timeline.back();
     const uint64_t base = last.start + kStartDelayMicros;
+    if (last.period == 0) {
+        return std::max(at, base); // after its one pass
+    }
     const uint64_t cycles = at < base ? 1 : (at - base) / last.period + 1;
     last.stop = base + cycles * last.period;
     return last.stop;
@@ -233,7 +235,7 @@ void startWave(int waveId, unsigned mode, uint64_t at)
         abortTransmission(at);
     }
     Segment segment;
-    segment.waveId = waveId;
+    segment.waveSerial = wave.serial;
     segment.pulses = wave.pulses;
     segment.start = sync ? syncStart(at) : at;
     segment.repeat = mode == PI_WAVE_MODE_REPEAT || mode == PI_WAVE_MODE_REPEAT_SYNC;
@@ -295,13 +297,13 @@ int exactFit(int cbs, int ools)
     return -1;
 }
 
-bool beingSent(int waveId, uint64_t at)
+bool beingSent(uint64_t serial, uint64_t at)
 {
     if (!sending(at)) {
         return false;
     }
     for (const Segment& segment : state().timeline) {
-        if (segment.waveId == waveId) {
+        if (segment.waveSerial == serial) {
             return true;
         }
     }
@@ -333,6 +335,7 @@ int createWave()
         id = static_cast<int>(s.waves.size());
         s.waves.emplace_back();
     }
+    wave.serial = ++s.createdCount;
     wave.pulses.swap(s.pending);
     s.lastCreated = wave.pulses;
     s.waves[static_cast<size_t>(id)] = std::move(wave);
@@ -348,7 +351,7 @@ int deleteWave(unsigned waveId)
     }
     const uint64_t at = nowMicros();
     playUntil(at);
-    if (beingSent(static_cast<int>(waveId), at)) {
+    if (beingSent(s.waves[waveId].serial, at)) {
         logWarning(at, format("gpioWaveDelete: wave %u is still being sent; on a Pi its "
                               "control blocks may be overwritten mid-flight",
                               waveId));

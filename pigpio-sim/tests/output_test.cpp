@@ -158,6 +158,40 @@ TEST_F(SimTest, CallLogInMemoryAndInTheFile)
     EXPECT_EQ(callLog(), std::vector<std::string>{"gpioVersion() = 79"});
 }
 
+TEST_F(SimTest, LogWarnsOfWhatWouldFailOnAPi)
+{
+    const std::string log = tempPath("log");
+    setenv("PIGPIO_SIM_LOG", log.c_str(), 1);
+    pigpioSimReset();
+    pigpioSimUseVirtualClock(1);
+    gpioInitialise();
+    gpioWrite(6, 0);
+    gpioWaveTxSend(makeWave({{L | 1u << 6, 0, 50}}), PI_WAVE_MODE_ONE_SHOT); // 24 is an input
+    sleepMicros(10);
+    gpioWaveClear();
+    gpioWaveDelete(makeWave({{0, 0, 5}})); // the same id, but not the wave being sent
+    gpioWaveDelete(makeWave({{0, 0, 5}}));
+    gpioWaveTxSend(makeWave({{0, 0, 5}}), PI_WAVE_MODE_ONE_SHOT);
+    gpioWaveDelete(0);
+    const std::string text = readFile(log);
+    const std::string warnings[] = {
+        "\n0 warning: gpioWaveTxSend: gpio 24 is not an output; on a Pi the wave would not "
+        "reach the pin\n",
+        "\n10 warning: gpioWaveClear: a wave is still being sent; on a Pi its control blocks "
+        "may be overwritten mid-flight\n",
+        "\n10 warning: gpioWaveDelete: wave 0 is still being sent; on a Pi its control blocks "
+        "may be overwritten mid-flight\n"};
+    size_t count = 0;
+    for (size_t at = text.find("warning"); at != std::string::npos;
+         at = text.find("warning", at + 1)) {
+        ++count;
+    }
+    EXPECT_EQ(count, 3u) << text;
+    for (const std::string& warning : warnings) {
+        EXPECT_NE(text.find(warning), std::string::npos) << warning << text;
+    }
+}
+
 TEST_F(SimTest, VcdOfATinyWave)
 {
     const std::string vcd = tempPath("trace.vcd");

@@ -146,4 +146,8 @@ TEST_F(SimTest, RealClockSleepsThroughSignals)
     const uint64_t start = monotonicMicros();
     time_sleep(-1);
     EXPECT_LT(monotonicMicros() - start, 10000u);
+    pigpioSimUseVirtualClock(1);
+    time_sleep(3e6); // further than the machine has been up, likely
+    pigpioSimUseVirtualClock(0);
+    EXPECT_GE(pigpioSimNowMicros(), 3000000000000u) << "switching keeps the time";
 }
