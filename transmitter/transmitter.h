@@ -1,0 +1,187 @@
+// The infrared transmitter: expands a code of '0' and '1' characters into an
+// NEC-timed frame of carrier pulses and plays it once on a GPIO line through
+// pigpio's waveform facility.
+//
+// Every function here has internal linkage, so each program that includes the
+// header gets its own private copy.  Nothing is allocated on the heap and no
+// state outlives a call: emitCode owns the pulse buffer, transmitWave owns pigpio.
+#ifndef BEAM_TRANSMITTER_H
+#define BEAM_TRANSMITTER_H
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include <pigpio.h>
+
+// The NEC frame both senders use, in whole microseconds.
+namespace necFrame {
+constexpr uint32_t gpioPin = 24;
+constexpr int32_t carrierHz = 38000;
+constexpr double dutyCycle = 0.5;
+constexpr int32_t leadBurstUs = 9000;
+constexpr int32_t leadGapUs = 4500;
+constexpr int32_t oneBurstUs = 562;
+constexpr int32_t zeroBurstUs = 562;
+constexpr int32_t oneGapUs = 1688;
+constexpr int32_t zeroGapUs = 562;
+constexpr int32_t trailBurst = 1;
+} // namespace necFrame
+
+constexpr uint32_t maxGpioPin = 31; // waves switch GPIO bank 0 only
+constexpr size_t maxCodeLength = 512;
+
+// pigpio refuses a waveform once its total reaches PI_WAVE_MAX_PULSES, so the
+// largest frame it will take is one record short of the buffer's size.
+constexpr int32_t maxFramePulses = PI_WAVE_MAX_PULSES - 1;
+using PulseBuffer = std::array<gpioPulse_t, PI_WAVE_MAX_PULSES>;
+
+// A delay in whole microseconds as pigpio's unsigned field holds it.  A negative
+// or undefined length (a negative gap, a duty cycle outside 0..1, a carrier of 0)
+// is no time at all rather than a wrapped-around delay of over an hour.
+static uint32_t wholeMicros(double us)
+{
+    if (!(us > 0.0)) {
+        return 0;
+    }
+    if (us >= 4294967295.0) {
+        return UINT32_MAX;
+    }
+    return static_cast<uint32_t>(us);
+}
+
+// Appends one record.  Once the frame has outgrown what pigpio takes, nothing
+// more is written and pulseCount stops one past maxFramePulses, which marks the
+// frame as too long without a second pass over the code.
+static void addPulse(uint32_t onMask, uint32_t offMask, uint32_t delayUs, gpioPulse_t* pulses,
+                     int32_t* pulseCount)
+{
+    if (*pulseCount >= maxFramePulses) {
+        *pulseCount = maxFramePulses + 1;
+        return;
+    }
+    pulses[*pulseCount] = gpioPulse_t{onMask, offMask, delayUs};
+    ++*pulseCount;
+}
+
+// Whole carrier periods nearest to a burst; none for a negative or undefined
+// length, and never so many that counting their records could overflow.
+static int32_t wholeCycles(double periods)
+{
+    const double cycles = std::round(periods);
+    if (!(cycles > 0.0)) {
+        return 0;
+    }
+    return cycles > maxFramePulses ? maxFramePulses : static_cast<int32_t>(cycles);
+}
+
+// Appends a burst of carrier: whole periods, each an on record and an off record,
+// so the line is always low again when the burst ends.
+static void carrierFrequency(uint32_t gpioPin, double carrierHz, double dutyCycle, double burstUs,
+                             gpioPulse_t* pulses, int32_t* pulseCount)
+{
+    const double cycleUs = 1000000.0 / carrierHz;
+    const uint32_t onUs = wholeMicros(std::round(cycleUs * dutyCycle));
+    const uint32_t offUs = wholeMicros(std::round((1.0 - dutyCycle) * cycleUs));
+    const int32_t cycles = wholeCycles(burstUs / cycleUs);
+    const uint32_t line = 1U << gpioPin;
+
+    for (int32_t k = 0; k < 2 * cycles && *pulseCount <= maxFramePulses; ++k) {
+        if (k % 2 == 0) {
+            addPulse(line, 0, onUs, pulses, pulseCount);
+        } else {
+            addPulse(0, line, offUs, pulses, pulseCount);
+        }
+    }
+}
+
+// Appends a silence; always exactly one record, even for a length of 0.
+static void gap(double gapUs, gpioPulse_t* pulses, int32_t* pulseCount)
+{
+    addPulse(0, 0, wholeMicros(gapUs), pulses, pulseCount);
+}
+
+// Plays the records once on gpioPin and returns when they have been sent: 0 when
+// the frame went out, 1 when it did not (pigpio would not start, the waveform
+// could not be created or the send was refused).
+static int32_t transmitWave(uint32_t gpioPin, gpioPulse_t* pulses, const int32_t* pulseCount)
+{
+    if (gpioInitialise() < 0) {
+        std::puts("GPIO Initialization failed");
+        return 1;
+    }
+    gpioSetMode(gpioPin, PI_OUTPUT);
+    gpioWaveClear();
+    gpioWaveAddGeneric(static_cast<unsigned>(*pulseCount), pulses);
+
+    int32_t status = 0;
+    const int waveId = gpioWaveCreate();
+    if (waveId >= 0) {
+        const int sendResult = gpioWaveTxSend(static_cast<unsigned>(waveId), PI_WAVE_MODE_ONE_SHOT);
+        std::printf("Result: %i\n", sendResult);
+        status = sendResult < 0 ? 1 : 0;
+    } else {
+        std::printf("Wave creation failure!\n %i", waveId);
+        status = 1;
+    }
+
+    // Terminating pigpio cuts a wave off mid-flight, so wait for the end.  An
+    // error answer is not "busy": waiting on it would never end.
+    while (gpioWaveTxBusy() > 0) {
+        time_sleep(0.1);
+    }
+    if (waveId >= 0) {
+        gpioWaveDelete(static_cast<unsigned>(waveId));
+    }
+    gpioTerminate();
+    return status;
+}
+
+// Sends code ('0' and '1' characters, first one first) once as a frame: a leading
+// burst and gap, a burst and gap per bit, and, if trailBurst is set, a trailing
+// burst.  Returns 0 when the frame was sent, 1 when it was refused or not sent.
+static int32_t emitCode(uint32_t gpioPin, int32_t carrierHz, double dutyCycle, int32_t leadBurstUs,
+                        int32_t leadGapUs, int32_t oneBurstUs, int32_t zeroBurstUs,
+                        int32_t oneGapUs, int32_t zeroGapUs, int32_t trailBurst, const char* code)
+{
+    if (gpioPin > maxGpioPin) {
+        return 1;
+    }
+    const size_t length = std::strlen(code);
+    std::printf("code size is %zu\n", length);
+    if (length > maxCodeLength) {
+        return 1;
+    }
+
+    PulseBuffer pulses; // written in time order before it is read, so never cleared
+    int32_t pulseCount = 0;
+    const double hz = carrierHz;
+
+    carrierFrequency(gpioPin, hz, dutyCycle, leadBurstUs, pulses.data(), &pulseCount);
+    gap(leadGapUs, pulses.data(), &pulseCount);
+    for (size_t i = 0; i < length; ++i) {
+        if (code[i] == '0') {
+            carrierFrequency(gpioPin, hz, dutyCycle, zeroBurstUs, pulses.data(), &pulseCount);
+            gap(zeroGapUs, pulses.data(), &pulseCount);
+        } else if (code[i] == '1') {
+            carrierFrequency(gpioPin, hz, dutyCycle, oneBurstUs, pulses.data(), &pulseCount);
+            gap(oneGapUs, pulses.data(), &pulseCount);
+        } else {
+            std::puts("Warning: Non-binary digit in command");
+        }
+    }
+    if (trailBurst != 0) {
+        carrierFrequency(gpioPin, hz, dutyCycle, oneBurstUs, pulses.data(), &pulseCount);
+    }
+
+    if (pulseCount > maxFramePulses) {
+        std::printf("Code too long for one frame: more than %i pulses\n", maxFramePulses);
+        return 1;
+    }
+    std::printf("pulse count is %i\n", pulseCount);
+    return transmitWave(gpioPin, pulses.data(), &pulseCount);
+}
+
+#endif
