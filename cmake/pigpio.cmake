@@ -10,6 +10,10 @@
 option(BEAM_FORCE_PIGPIO_SIM "Use the pigpio stand-in even where pigpio is installed" OFF)
 find_package(Threads REQUIRED)
 
+# Where an installed program finds the stand-in: a private folder of ours, never a
+# system library folder.
+set(BEAM_PRIVATE_LIBDIR ${CMAKE_INSTALL_LIBDIR}/beam)
+
 if(NOT BEAM_FORCE_PIGPIO_SIM)
     find_path(PIGPIO_INCLUDE_DIR pigpio.h)
     find_library(PIGPIO_LIBRARY NAMES pigpio)
@@ -17,19 +21,15 @@ endif()
 
 add_library(beam_pigpio INTERFACE)
 if(NOT BEAM_FORCE_PIGPIO_SIM AND PIGPIO_INCLUDE_DIR AND PIGPIO_LIBRARY)
-    set(BEAM_PIGPIO_IS_SIM OFF)
+    set(BEAM_PIGPIO_IS_SIM OFF CACHE INTERNAL "Programs link the pigpio stand-in")
     message(STATUS "pigpio: ${PIGPIO_LIBRARY}")
     target_include_directories(beam_pigpio SYSTEM INTERFACE ${PIGPIO_INCLUDE_DIR})
     target_link_libraries(beam_pigpio INTERFACE ${PIGPIO_LIBRARY})
 else()
-    set(BEAM_PIGPIO_IS_SIM ON)
+    set(BEAM_PIGPIO_IS_SIM ON CACHE INTERNAL "Programs link the pigpio stand-in")
     message(STATUS "pigpio: the project's stand-in (pigpio-sim/)")
     add_subdirectory(${PROJECT_SOURCE_DIR}/pigpio-sim ${PROJECT_BINARY_DIR}/pigpio-sim)
     target_link_libraries(beam_pigpio INTERFACE pigpio)
 endif()
 # What pigpio's own build line asks of its users.
 target_link_libraries(beam_pigpio INTERFACE rt Threads::Threads)
-
-# Where an installed program finds the stand-in: a private folder of ours, never a
-# system library folder.
-set(BEAM_PRIVATE_LIBDIR ${CMAKE_INSTALL_LIBDIR}/beam)

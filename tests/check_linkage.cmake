@@ -1,0 +1,15 @@
+# Each installed program must load pigpio as libpigpio.so.1 at run time, with
+# nothing of pigpio linked in, so the same binary runs against the real library.
+foreach(program IN LISTS PROGRAMS)
+    execute_process(COMMAND readelf -d --wide ${program} OUTPUT_VARIABLE dynamic RESULT_VARIABLE rc)
+    if(NOT rc EQUAL 0)
+        message(FATAL_ERROR "${program}: readelf failed")
+    endif()
+    if(NOT dynamic MATCHES "NEEDED[^\n]*\\[libpigpio\\.so\\.1\\]")
+        message(FATAL_ERROR "${program}: no dynamic dependency on libpigpio.so.1\n${dynamic}")
+    endif()
+    execute_process(COMMAND nm --defined-only ${program} OUTPUT_VARIABLE symbols)
+    if(symbols MATCHES "[ \t]gpio[A-Z][A-Za-z]*\n")
+        message(FATAL_ERROR "${program}: defines pigpio functions itself")
+    endif()
+endforeach()

@@ -1,0 +1,155 @@
+#include "run_program.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+
+#include <fcntl.h>
+#include <ftw.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+// The emulator that runs a cross-built program, split at the semicolons CMake
+// writes between its words; empty for a native build.
+std::vector<std::string> emulator()
+{
+    std::vector<std::string> words;
+    std::stringstream list(BEAM_EMULATOR);
+    std::string word;
+    while (std::getline(list, word, ';')) {
+        if (!word.empty()) {
+            words.push_back(word);
+        }
+    }
+    return words;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& strings)
+{
+    std::vector<char*> result;
+    for (std::string& s : strings) {
+        result.push_back(s.data());
+    }
+    result.push_back(nullptr);
+    return result;
+}
+
+// Reads both pipes to their ends together, so neither child stream can block.
+void drain(int outFd, int errFd, std::string& out, std::string& err)
+{
+    pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+    std::string* sinks[2] = {&out, &err};
+    int open = 2;
+    while (open > 0) {
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            throw std::runtime_error("poll failed");
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) {
+                continue;
+            }
+            char buffer[4096];
+            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n > 0) {
+                sinks[i]->append(buffer, static_cast<size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+}
+
+} // namespace
+
+std::string installedProgram(const std::string& name)
+{
+    return std::string(BEAM_STAGE_BIN) + "/" + name;
+}
+
+Outcome runProgram(const std::string& program, const std::string& dir,
+                   const std::vector<std::string>& env, const std::vector<std::string>& args)
+{
+    std::vector<std::string> argv = emulator();
+    argv.push_back(program);
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<std::string> envp;
+    for (char** e = environ; *e != nullptr; ++e) {
+        if (std::strncmp(*e, "PIGPIO_SIM_", 11) != 0) {
+            envp.emplace_back(*e);
+        }
+    }
+    envp.insert(envp.end(), env.begin(), env.end());
+    std::vector<char*> argvp = pointers(argv);
+    std::vector<char*> envpp = pointers(envp);
+
+    int outPipe[2];
+    int errPipe[2];
+    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    const pid_t pid = fork();
+    if (pid < 0) {
+        throw std::runtime_error("fork failed");
+    }
+    if (pid == 0) {
+        const int in = open("/dev/null", O_RDONLY);
+        if (in < 0 || dup2(in, 0) < 0 || dup2(outPipe[1], 1) < 0 || dup2(errPipe[1], 2) < 0 ||
+            chdir(dir.c_str()) != 0) {
+            _exit(126);
+        }
+        execve(argvp[0], argvp.data(), envpp.data());
+        _exit(127);
+    }
+    close(outPipe[1]);
+    close(errPipe[1]);
+    Outcome run;
+    drain(outPipe[0], errPipe[0], run.out, run.err);
+    int wstatus = 0;
+    while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+    }
+    run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    return run;
+}
+
+TempDir::TempDir()
+{
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/beam-test-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    path_ = pattern;
+}
+
+TempDir::~TempDir()
+{
+    nftw(
+        path_.c_str(),
+        [](const char* path, const struct stat*, int, struct FTW*) { return remove(path); }, 16,
+        FTW_DEPTH | FTW_PHYS);
+}
+
+void TempDir::write(const std::string& name, const std::string& bytes) const
+{
+    std::ofstream(file(name), std::ios::binary) << bytes;
+}
+
+std::string TempDir::read(const std::string& name) const
+{
+    std::ifstream in(file(name), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}

@@ -1,0 +1,49 @@
+// Runs an installed program as a user would: in a folder of its own, against the
+// pigpio stand-in, with standard output and error captured as bytes.
+#ifndef BEAM_TESTS_RUN_PROGRAM_H
+#define BEAM_TESTS_RUN_PROGRAM_H
+
+#include <string>
+#include <vector>
+
+struct Outcome {
+    int status = -1; // exit status, or 128 + the signal that ended it
+    std::string out;
+    std::string err;
+};
+
+// The path of an installed program, e.g. installedProgram("beamfile").
+std::string installedProgram(const std::string& name);
+
+// Runs program in dir with this process's environment, less any PIGPIO_SIM_*
+// variable, plus `env` ("NAME=value" each).  Standard input is empty.
+Outcome runProgram(const std::string& program, const std::string& dir,
+                   const std::vector<std::string>& env, const std::vector<std::string>& args = {});
+
+// A fresh folder under the system's temporary folder, removed with everything
+// in it when the object goes.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const
+    {
+        return path_;
+    }
+    std::string file(const std::string& name) const
+    {
+        return path_ + "/" + name;
+    }
+    // Writes bytes to a file in the folder.
+    void write(const std::string& name, const std::string& bytes) const;
+    // The whole content of a file in the folder, empty when it does not exist.
+    std::string read(const std::string& name) const;
+
+  private:
+    std::string path_;
+};
+
+#endif
