@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Sets up, builds and installs the senders into ./out, then sends an example NEC
+# code (address 0x00, command 0x45) with beamfile.  Without pigpio on the machine
+# it runs against the project's stand-in and leaves a trace of GPIO 24.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+top=$PWD
+
+scripts/setup.sh build
+cmake -S . -B build-run -DBEAM_BUILD_TESTS=OFF >/dev/null
+cmake --build build-run -j "$(nproc)" >/dev/null
+cmake --install build-run --prefix "$top/out" >/dev/null
+
+mkdir -p out/example
+cd out/example
+echo 00000000111111111010001001011101 > expected_message.txt
+echo "== beamfile in $PWD, sending $(cat expected_message.txt)"
+if grep -q '^BEAM_PIGPIO_IS_SIM:INTERNAL=ON' "$top/build-run/CMakeCache.txt"; then
+    status=0
+    PIGPIO_SIM_VCD="$PWD/trace.vcd" PIGPIO_SIM_LOG="$PWD/pigpio.log" "$top/out/bin/beamfile" || status=$?
+    echo "== exit status $status"
+    echo "== trace of GPIO 24 (1 us per step, opens in GTKWave, PulseView, sigrok-cli -I vcd): $PWD/trace.vcd"
+    echo "== pigpio calls: $PWD/pigpio.log"
+else
+    # The real pigpio needs root for the GPIO and DMA hardware.
+    status=0
+    sudo "$top/out/bin/beamfile" || status=$?
+    echo "== exit status $status"
+fi
+exit "$status"
