@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-inline bool is_digit(char c, int base)
+inline bool isDigit(char c, int base)
 {
     if (c >= '0' && c <= '9')
         return true;
@@ -20,18 +20,18 @@ inline bool is_digit(char c, int base)
 
 // The length of text if it is nothing but digits of base, else 0.  strtoul alone would
 // also skip blanks, take a sign and, in base 16, a second "0x"; none belongs in a code.
-inline std::size_t digit_count(const char* text, int base)
+inline std::size_t digitCount(const char* text, int base)
 {
     std::size_t n = 0;
     while (text[n] != '\0') {
-        if (!is_digit(text[n], base))
+        if (!isDigit(text[n], base))
             return 0;
         ++n;
     }
     return n;
 }
 
-inline bool has_hex_prefix(const char* text)
+inline bool hasHexPrefix(const char* text)
 {
     return text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
 }
@@ -39,11 +39,11 @@ inline bool has_hex_prefix(const char* text)
 // Decimal, or hex after 0x/0X.  A leading 0 does not mean octal: remote databases
 // write decimal with padding, and nobody writes NEC codes in octal.
 // Returns 0 and sets *value, or -1 for anything but a number from 0 to max.
-inline int parse_number(const char* text, unsigned long max, unsigned long* value)
+inline int parseNumber(const char* text, unsigned long max, unsigned long* value)
 {
-    const int base = has_hex_prefix(text) ? 16 : 10;
+    const int base = hasHexPrefix(text) ? 16 : 10;
     const char* digits = base == 16 ? text + 2 : text;
-    if (digit_count(digits, base) == 0)
+    if (digitCount(digits, base) == 0)
         return -1;
     errno = 0;
     const unsigned long v = std::strtoul(digits, nullptr, base);
@@ -55,10 +55,10 @@ inline int parse_number(const char* text, unsigned long max, unsigned long* valu
 
 // One to eight hex digits, with or without 0x/0X, as LIRC files and web pages write
 // them; fewer digits mean leading zeros.  Returns 0 and sets *code, or -1.
-inline int parse_raw(const char* text, std::uint32_t* code)
+inline int parseRaw(const char* text, std::uint32_t* code)
 {
-    const char* digits = has_hex_prefix(text) ? text + 2 : text;
-    const std::size_t n = digit_count(digits, 16);
+    const char* digits = hasHexPrefix(text) ? text + 2 : text;
+    const std::size_t n = digitCount(digits, 16);
     if (n == 0 || n > 8)
         return -1;
     *code = static_cast<std::uint32_t>(std::strtoul(digits, nullptr, 16));
@@ -66,7 +66,7 @@ inline int parse_raw(const char* text, std::uint32_t* code)
 }
 
 // NEC sends each byte least significant bit first; a code sends its top bit first.
-inline std::uint32_t reverse_bits(std::uint32_t byte)
+inline std::uint32_t reverseBits(std::uint32_t byte)
 {
     std::uint32_t r = 0;
     for (int i = 0; i < 8; ++i)
@@ -76,16 +76,16 @@ inline std::uint32_t reverse_bits(std::uint32_t byte)
 
 // Address 0..0xFF is sent with its inverse; 0x100..0xFFFF is an extended 16-bit address,
 // sent low byte first, which takes the place of the inverse.
-inline std::uint32_t nec_code(std::uint16_t address, std::uint8_t command)
+inline std::uint32_t necCode(std::uint16_t address, std::uint8_t command)
 {
     const std::uint32_t first = address & 0xFFu;
     const std::uint32_t second = address <= 0xFF ? ~first & 0xFFu : address >> 8u;
-    return reverse_bits(first) << 24 | reverse_bits(second) << 16 | reverse_bits(command) << 8 |
-           reverse_bits(~command & 0xFFu);
+    return reverseBits(first) << 24 | reverseBits(second) << 16 | reverseBits(command) << 8 |
+           reverseBits(~command & 0xFFu);
 }
 
 // The line of a message file: '0'/'1' for each bit, first sent first.
-inline void code_bits(std::uint32_t code, char (&line)[33])
+inline void codeBits(std::uint32_t code, char (&line)[33])
 {
     for (int i = 0; i < 32; ++i)
         line[i] = (code >> (31 - i)) & 1u ? '1' : '0';

@@ -42,7 +42,7 @@ TEST(ParseNumber, AcceptsDecimalAndHexOnly)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         unsigned long value = 0;
-        EXPECT_EQ(parse_number(c.text, c.max, &value), c.status);
+        EXPECT_EQ(parseNumber(c.text, c.max, &value), c.status);
         EXPECT_EQ(value, c.value);
     }
 }
@@ -73,7 +73,7 @@ TEST(ParseRaw, AcceptsOneToEightHexDigits)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         std::uint32_t code = 0;
-        EXPECT_EQ(parse_raw(c.text, &code), c.status);
+        EXPECT_EQ(parseRaw(c.text, &code), c.status);
         EXPECT_EQ(code, c.code);
     }
 }
@@ -100,5 +100,5 @@ TEST(NecCode, SendsBytesLsbFirstWithInversesOrExtendedAddress)
         {0x80, 0x45, 0x01FEA25D},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(nec_code(c.address, c.command), c.code) << c.address << ' ' << +c.command;
+        EXPECT_EQ(necCode(c.address, c.command), c.code) << c.address << ' ' << +c.command;
 }
