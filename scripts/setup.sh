@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, from the distribution's packages.
-# Usage: scripts/setup.sh [build|test]   (default: test, which includes build)
+# Usage: scripts/setup.sh [build|test|armhf]   (default: test, which includes build;
+# armhf includes test)
 set -euo pipefail
 
 need=(cmake make g++ binutils)
-if [ "${1:-test}" = test ]; then
+if [ "${1:-test}" = test ] || [ "${1:-}" = armhf ]; then
     need+=(libgtest-dev libgmock-dev)
+fi
+# The Pi's cross build: Debian's cross compiler, qemu-user to run what it builds,
+# and GoogleTest's sources to build it for the target.
+if [ "${1:-}" = armhf ]; then
+    need+=(crossbuild-essential-armhf qemu-user googletest)
 fi
 
 missing=()

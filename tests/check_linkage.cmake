@@ -1,15 +1,45 @@
 # Each installed program must load pigpio as libpigpio.so.1 at run time, with
-# nothing of pigpio linked in, so the same binary runs against the real library.
-foreach(program IN LISTS PROGRAMS)
-    execute_process(COMMAND readelf -d --wide ${program} OUTPUT_VARIABLE dynamic RESULT_VARIABLE rc)
+# nothing of pigpio linked in, so the same binary runs against the real library,
+# and must need no other library than the C and C++ runtime every system has.
+#   -DPROGRAMS=<sender programs>
+#   -DARMHF=<files>   (cross build) each must be a 32-bit ARM EABI5 hard-float ELF
+#                     file, as a Raspberry Pi under 32-bit Linux loads
+set(runtime "^(libc\\.so\\.6|libm\\.so\\.6|libstdc\\+\\+\\.so\\.6|libgcc_s\\.so\\.1|libpthread\\.so\\.0"
+            "|librt\\.so\\.1|libdl\\.so\\.2|ld-linux[-a-z0-9_.]*\\.so\\.[0-9]+)$")
+string(CONCAT runtime ${runtime})
+
+function(readelfOf file options out)
+    execute_process(COMMAND readelf ${options} --wide ${file} OUTPUT_VARIABLE text RESULT_VARIABLE rc)
     if(NOT rc EQUAL 0)
-        message(FATAL_ERROR "${program}: readelf failed")
+        message(FATAL_ERROR "${file}: readelf ${options} failed")
     endif()
+    set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+foreach(program IN LISTS PROGRAMS)
+    readelfOf(${program} -d dynamic)
     if(NOT dynamic MATCHES "NEEDED[^\n]*\\[libpigpio\\.so\\.1\\]")
         message(FATAL_ERROR "${program}: no dynamic dependency on libpigpio.so.1\n${dynamic}")
     endif()
+    string(REGEX MATCHALL "NEEDED[^\n]*\\[[^]\n]*\\]" needed "${dynamic}")
+    foreach(entry IN LISTS needed)
+        string(REGEX REPLACE ".*\\[(.*)\\]" "\\1" library "${entry}")
+        if(NOT library STREQUAL "libpigpio.so.1" AND NOT library MATCHES "${runtime}")
+            message(FATAL_ERROR "${program}: needs ${library}, which a Pi may not have\n${dynamic}")
+        endif()
+    endforeach()
     execute_process(COMMAND nm --defined-only ${program} OUTPUT_VARIABLE symbols)
     if(symbols MATCHES "[ \t]gpio[A-Z][A-Za-z]*\n")
         message(FATAL_ERROR "${program}: defines pigpio functions itself")
     endif()
+endforeach()
+
+foreach(file IN LISTS ARMHF)
+    readelfOf(${file} "-h;-A" header)
+    foreach(want "Class: +ELF32\n" "Machine: +ARM\n" "Flags: +0x[0-9a-f]+, Version5 EABI, hard-float ABI\n"
+                 "Tag_ABI_VFP_args: VFP registers\n")
+        if(NOT header MATCHES "${want}")
+            message(FATAL_ERROR "${file}: not an armhf ELF file (no \"${want}\")\n${header}")
+        endif()
+    endforeach()
 endforeach()

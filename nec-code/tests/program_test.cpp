@@ -7,6 +7,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "emulator.h"
+
 namespace {
 
 std::string read_all(int fd)
@@ -28,14 +30,19 @@ int run(std::vector<const char*> args, std::string* out, std::string* err)
     int err_pipe[2];
     if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0)
         return -1;
-    args.insert(args.begin(), NEC_CODE_PATH);
-    args.push_back(nullptr);
+    std::vector<std::string> words = emulatorWords();
+    words.emplace_back(NEC_CODE_PATH);
+    std::vector<const char*> argv;
+    for (const std::string& word : words)
+        argv.push_back(word.c_str());
+    argv.insert(argv.end(), args.begin(), args.end());
+    argv.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
         const int out_fd = out ? out_pipe[1] : open("/dev/full", O_WRONLY);
         dup2(out_fd, 1);
         dup2(err_pipe[1], 2);
-        execv(args[0], const_cast<char* const*>(args.data()));
+        execv(argv[0], const_cast<char* const*>(argv.data()));
         _exit(127);
     }
     close(out_pipe[1]);

@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <regex>
 
+#include "emulator.h"
 #include "sim_test.h"
 
 using ::testing::internal::CaptureStderr;
@@ -20,8 +21,8 @@ void expectNote(const std::string& err, const std::string& text)
 
 std::string run(const std::string& env, const std::string& scenario, const std::string& err)
 {
-    const std::string command =
-        env + " " PIGPIO_SIM_EXIT_HELPER " " + scenario + " 2>'" + err + "'";
+    const std::string command = env + " " + emulatorCommandPrefix() + PIGPIO_SIM_EXIT_HELPER " " +
+                                scenario + " 2>'" + err + "'";
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
     return readFile(err);
 }

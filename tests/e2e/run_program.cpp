@@ -5,7 +5,6 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 #include <stdexcept>
 
 #include <fcntl.h>
@@ -14,24 +13,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "emulator.h"
+
 extern char** environ;
 
 namespace {
-
-// The emulator that runs a cross-built program, split at the semicolons CMake
-// writes between its words; empty for a native build.
-std::vector<std::string> emulator()
-{
-    std::vector<std::string> words;
-    std::stringstream list(BEAM_EMULATOR);
-    std::string word;
-    while (std::getline(list, word, ';')) {
-        if (!word.empty()) {
-            words.push_back(word);
-        }
-    }
-    return words;
-}
 
 std::vector<char*> pointers(std::vector<std::string>& strings)
 {
@@ -83,7 +69,7 @@ std::string installedProgram(const std::string& name)
 Outcome runProgram(const std::string& program, const std::string& dir,
                    const std::vector<std::string>& env, const std::vector<std::string>& args)
 {
-    std::vector<std::string> argv = emulator();
+    std::vector<std::string> argv = emulatorWords();
     argv.push_back(program);
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<std::string> envp;
