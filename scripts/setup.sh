@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, from the distribution's packages.
-# Usage: scripts/setup.sh [build|test]   (default: test, which includes build)
+# Usage: scripts/setup.sh [build|test|decode]   (default: test, which includes build)
+#   decode: only sigrok-cli, the independent NEC decoder of the traces
 set -euo pipefail
 
 need=(cmake make g++ binutils)
 if [ "${1:-test}" = test ]; then
     need+=(libgtest-dev libgmock-dev)
 fi
+case "${1:-test}" in
+test) need+=(sigrok-cli) ;;
+decode) need=(sigrok-cli) ;;
+esac
 
 missing=()
 for package in "${need[@]}"; do
