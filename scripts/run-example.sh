@@ -7,6 +7,31 @@ cd "$(dirname "$0")/.."
 top=$PWD
 
 scripts/setup.sh build
+scripts/setup.sh decode || echo "== sigrok-cli could not be installed: the trace will not be decoded"
+
+# What a receiver makes of a trace: sigrok's NEC decoder, as the tests use it.
+decodeTrace() {
+    if ! command -v sigrok-cli >/dev/null; then
+        echo "== no sigrok-cli here: the trace is not decoded"
+        return 0
+    fi
+    local fields a ai c ci
+    fields=$(sigrok-cli -I vcd -i "$1" -A ir_nec=fields:warnings \
+        -P ir_nec:ir=gpio24:polarity=active-high:cd_freq=38000 | sed 's/^ir_nec-1: //')
+    echo "== a receiver (sigrok's NEC decoder) reads:"
+    sed 's/^/     /' <<<"$fields"
+    a=$(sed -n 's/^Address: //p' <<<"$fields")
+    ai=$(sed -n 's/^Address#: //p' <<<"$fields")
+    c=$(sed -n 's/^Command: //p' <<<"$fields")
+    ci=$(sed -n 's/^Command#: //p' <<<"$fields")
+    if [ -z "$ci" ]; then
+        echo "== the decoder read no whole NEC frame"
+    elif (((a ^ ai) == 0xFF && (c ^ ci) == 0xFF)); then
+        echo "== address $a, command $c; both inverted bytes check"
+    else
+        echo "== address $a (copy $ai), command $c (copy $ci): the copies are not both inverses"
+    fi
+}
 cmake -S . -B build-run -DBEAM_BUILD_TESTS=OFF >/dev/null
 cmake --build build-run -j "$(nproc)" >/dev/null
 cmake --install build-run --prefix "$top/out" >/dev/null
@@ -19,6 +44,7 @@ if grep -q '^BEAM_PIGPIO_IS_SIM:INTERNAL=ON' "$top/build-run/CMakeCache.txt"; th
     status=0
     PIGPIO_SIM_VCD="$PWD/trace.vcd" PIGPIO_SIM_LOG="$PWD/pigpio.log" "$top/out/bin/beamfile" || status=$?
     echo "== exit status $status"
+    decodeTrace "$PWD/trace.vcd"
     echo "== trace of GPIO 24 (1 us per step, opens in GTKWave, PulseView, sigrok-cli -I vcd): $PWD/trace.vcd"
     echo "== pigpio calls: $PWD/pigpio.log"
 else

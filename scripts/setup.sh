@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, from the distribution's packages.
-# Usage: scripts/setup.sh [build|test|armhf]   (default: test, which includes build;
-# armhf includes test)
+# Usage: scripts/setup.sh [build|test|armhf|decode]   (default: test, which includes
+# build; armhf includes test)
+#   decode: only sigrok-cli, the independent NEC decoder of the traces
 set -euo pipefail
 
 need=(cmake make g++ binutils)
@@ -13,6 +14,10 @@ fi
 if [ "${1:-}" = armhf ]; then
     need+=(crossbuild-essential-armhf qemu-user googletest)
 fi
+case "${1:-test}" in
+test | armhf) need+=(sigrok-cli) ;;
+decode) need=(sigrok-cli) ;;
+esac
 
 missing=()
 for package in "${need[@]}"; do

@@ -66,12 +66,11 @@ std::string installedProgram(const std::string& name)
     return std::string(BEAM_STAGE_BIN) + "/" + name;
 }
 
-Outcome runProgram(const std::string& program, const std::string& dir,
-                   const std::vector<std::string>& env, const std::vector<std::string>& args)
+namespace {
+
+Outcome spawn(std::vector<std::string> argv, const std::string& dir,
+              const std::vector<std::string>& env)
 {
-    std::vector<std::string> argv = emulatorWords();
-    argv.push_back(program);
-    argv.insert(argv.end(), args.begin(), args.end());
     std::vector<std::string> envp;
     for (char** e = environ; *e != nullptr; ++e) {
         if (std::strncmp(*e, "PIGPIO_SIM_", 11) != 0) {
@@ -109,6 +108,25 @@ Outcome runProgram(const std::string& program, const std::string& dir,
     }
     run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
     return run;
+}
+
+} // namespace
+
+Outcome runProgram(const std::string& program, const std::string& dir,
+                   const std::vector<std::string>& env, const std::vector<std::string>& args)
+{
+    std::vector<std::string> argv = emulatorWords();
+    argv.push_back(program);
+    argv.insert(argv.end(), args.begin(), args.end());
+    return spawn(argv, dir, env);
+}
+
+Outcome runHostProgram(const std::string& program, const std::string& dir,
+                       const std::vector<std::string>& args)
+{
+    std::vector<std::string> argv = {program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return spawn(argv, dir, {});
 }
 
 TempDir::TempDir()

@@ -20,6 +20,11 @@ std::string installedProgram(const std::string& name);
 Outcome runProgram(const std::string& program, const std::string& dir,
                    const std::vector<std::string>& env, const std::vector<std::string>& args = {});
 
+// Runs a program of the machine that runs the tests (a tool such as sigrok-cli),
+// never through the emulator of a cross build, as runProgram does otherwise.
+Outcome runHostProgram(const std::string& program, const std::string& dir,
+                       const std::vector<std::string>& args);
+
 // A fresh folder under the system's temporary folder, removed with everything
 // in it when the object goes.
 class TempDir {
