@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, from the distribution's packages.
-# Usage: scripts/setup.sh [build|test]   (default: test, which includes build)
+# Usage: scripts/setup.sh [build|test|perf]   (default: test; each includes build)
 set -euo pipefail
 
 need=(cmake make g++ binutils)
 if [ "${1:-test}" = test ]; then
     need+=(libgtest-dev libgmock-dev)
+fi
+if [ "${1:-test}" = perf ]; then
+    need+=(libbenchmark-dev valgrind perl time)
 fi
 
 missing=()
