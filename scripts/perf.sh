@@ -41,6 +41,11 @@ buildExample=$(median buildFrameBench/exampleCode)
 buildOnes=$(median buildFrameBench/allOnes)
 copyBound=$(median storeRecords)
 storeBound=$(median storeCarrier)
+if [ -z "$buildExample" ] || [ -z "$buildOnes" ] || [ -z "$copyBound" ] || [ -z "$storeBound" ]; then
+    echo "frame_bench gave no result:" >&2
+    cat bench.csv >&2
+    exit 1
+fi
 
 # ---- instruction counts ---------------------------------------------------------------
 # Inclusive counts per function, summed over the source files a function's inlined
