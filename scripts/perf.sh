@@ -79,6 +79,16 @@ latency() { # program [code] -> the tool's report
 latency beamfile "$code" >lat.beamfile
 latency beamones >lat.beamones
 "${fifo[@]}" "$top/build-perf/bench/latency" --exec-only "$runs" /bin/true >lat.true
+# The edges must lie where the frames put them: 20 us after the send, and the last
+# one 20 us + airtime - 13 us after it.
+for expect in "beamfile 67417" "beamones 85433"; do
+    set -- $expect
+    if ! head -1 "lat.$1" | grep -q "first_edge_after_send_us=20 last_edge_after_send_us=$2\$"; then
+        echo "latency: $1's edges are not where its frame puts them:" >&2
+        cat "lat.$1" >&2
+        exit 1
+    fi
+done
 field() { # file measurement field -> value
     awk -v m="$2" -v f="$3" '$1 == m { for (i = 2; i <= NF; ++i) { split($i, kv, "=");
         if (kv[1] == f) print kv[2] } }' "$1"
