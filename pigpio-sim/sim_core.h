@@ -139,6 +139,10 @@ void openLog(const char* path);
 void recordCall(uint64_t at, const std::string& text);
 void logWarning(uint64_t at, const std::string& text);
 
+/* Where the real-time clock's 0 lies on CLOCK_MONOTONIC, for a process that times
+ * the stand-in from outside (PIGPIO_SIM_ORIGIN). */
+void writeOrigin(const char* path, uint64_t originNs);
+
 std::string vcdText(uint64_t endAt);
 void writeVcd(uint64_t endAt);
 

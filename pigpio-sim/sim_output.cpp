@@ -130,6 +130,21 @@ void logWarning(uint64_t at, const std::string& text)
     writeLogLine(at, "warning: " + text);
 }
 
+void writeOrigin(const char* path, uint64_t originNs)
+{
+    if (path == nullptr || *path == '\0') {
+        return;
+    }
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        complain("pigpio stand-in", "cannot write PIGPIO_SIM_ORIGIN=%s (%s)", path,
+                 std::strerror(errno));
+        return;
+    }
+    writeAll(fd, std::to_string(originNs) + "\n");
+    ::close(fd);
+}
+
 // ---- VCD trace -------------------------------------------------------------------------
 
 namespace {

@@ -453,6 +453,9 @@ void readEnvironment()
     const char* vcd = std::getenv("PIGPIO_SIM_VCD");
     s.vcdPath = vcd != nullptr ? vcd : "";
     openLog(std::getenv("PIGPIO_SIM_LOG"));
+    if (!s.virtualClock) {
+        writeOrigin(std::getenv("PIGPIO_SIM_ORIGIN"), s.originNs);
+    }
 }
 
 void resetAll()

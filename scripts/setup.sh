@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, from the distribution's packages.
-# Usage: scripts/setup.sh [build|test|armhf|decode]   (default: test, which includes
-# build; armhf includes test)
+# Usage: scripts/setup.sh [build|test|armhf|decode|perf]   (default: test, which
+# includes build; armhf includes test)
 #   decode: only sigrok-cli, the independent NEC decoder of the traces
 set -euo pipefail
 
 need=(cmake make g++ binutils)
-if [ "${1:-test}" = test ] || [ "${1:-}" = armhf ]; then
-    need+=(libgtest-dev libgmock-dev)
-fi
+case "${1:-test}" in
+test | armhf) need+=(libgtest-dev libgmock-dev) ;;
+esac
 # The Pi's cross build: Debian's cross compiler, qemu-user to run what it builds,
 # and GoogleTest's sources to build it for the target.
 if [ "${1:-}" = armhf ]; then
@@ -18,6 +18,9 @@ case "${1:-test}" in
 test | armhf) need+=(sigrok-cli) ;;
 decode) need=(sigrok-cli) ;;
 esac
+if [ "${1:-test}" = perf ]; then
+    need+=(libbenchmark-dev valgrind perl time)
+fi
 
 missing=()
 for package in "${need[@]}"; do

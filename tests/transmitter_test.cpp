@@ -2,6 +2,7 @@
 // what it prints, and how it drives pigpio on every path.
 #include "transmitter.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -195,6 +196,38 @@ TEST(CarrierFrequency, roundsPeriodsAndHalfPeriods)
             EXPECT_EQ(p.gpioOn, on ? 1U << 7 : 0U);
             EXPECT_EQ(p.gpioOff, on ? 0U : 1U << 7);
             EXPECT_EQ(p.usDelay, on ? c.onUs : c.offUs);
+        }
+    }
+}
+
+// At the frame limit a burst is written as far as it fits, on and off records in
+// turn, and then marks the frame too long; nothing lands past the limit.
+TEST(CarrierFrequency, fillsUpToTheFrameLimitAndMarksTheRest)
+{
+    const gpioPulse_t untouched{7, 7, 7};
+    for (int32_t start = maxFramePulses - 4; start <= maxFramePulses + 1; ++start) {
+        for (int32_t cycles = 0; cycles <= 3; ++cycles) {
+            SCOPED_TRACE(testing::Message() << "from " << start << ", " << cycles << " periods");
+            PulseBuffer pulses;
+            pulses.fill(untouched);
+            int32_t count = start;
+            carrierFrequency(24, 38000, 0.5, cycles * 1e6 / 38000, pulses.data(), &count);
+            const int32_t room = start > maxFramePulses ? 0 : maxFramePulses - start;
+            const int32_t written = std::min(2 * cycles, room);
+            // Past the limit already, the count stays one past it.
+            const bool tooLong = start > maxFramePulses || 2 * cycles > room;
+            EXPECT_EQ(count, tooLong ? maxFramePulses + 1 : start + written);
+            for (int32_t i = maxFramePulses - 8; i < static_cast<int32_t>(pulses.size()); ++i) {
+                const gpioPulse_t& p = pulses[static_cast<size_t>(i)];
+                const int32_t k = i - start;
+                if (k >= 0 && k < written) {
+                    EXPECT_EQ(p.gpioOn, k % 2 == 0 ? 1U << 24 : 0U) << i;
+                    EXPECT_EQ(p.gpioOff, k % 2 == 0 ? 0U : 1U << 24) << i;
+                    EXPECT_EQ(p.usDelay, 13U) << i;
+                } else {
+                    EXPECT_EQ(p.gpioOn + p.gpioOff + p.usDelay, 21U) << i << " was written";
+                }
+            }
         }
     }
 }

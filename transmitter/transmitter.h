@@ -88,13 +88,14 @@ static void carrierFrequency(uint32_t gpioPin, double carrierHz, double dutyCycl
     const int32_t cycles = wholeCycles(burstUs / cycleUs);
     const uint32_t line = 1U << gpioPin;
 
-    for (int32_t k = 0; k < 2 * cycles && *pulseCount <= maxFramePulses; ++k) {
-        if (k % 2 == 0) {
-            addPulse(line, 0, onUs, pulses, pulseCount);
-        } else {
-            addPulse(0, line, offUs, pulses, pulseCount);
-        }
+    // Counted in a local: through the pointer, every record written could change
+    // the count as far as the compiler knows, which costs a load and a store each.
+    int32_t count = *pulseCount;
+    for (int32_t k = 0; k < cycles && count <= maxFramePulses; ++k) {
+        addPulse(line, 0, onUs, pulses, &count);
+        addPulse(0, line, offUs, pulses, &count);
     }
+    *pulseCount = count;
 }
 
 // Appends a silence; always exactly one record, even for a length of 0.

@@ -1,6 +1,9 @@
 // Fault injection, the environment, the call log, the VCD trace and the report at exit.
 #include <cstdlib>
+#include <ctime>
 #include <regex>
+
+#include <unistd.h>
 
 #include "emulator.h"
 #include "sim_test.h"
@@ -25,6 +28,24 @@ std::string run(const std::string& env, const std::string& scenario, const std::
                                 scenario + " 2>'" + err + "'";
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
     return readFile(err);
+}
+
+uint64_t monotonicNs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
+}
+
+// The origin file's one line, in nanoseconds; 0 when it is not a whole line of digits.
+uint64_t originIn(const std::string& path)
+{
+    const std::string text = readFile(path);
+    if (!std::regex_match(text, std::regex("[0-9]+\n"))) {
+        ADD_FAILURE() << "origin file: '" << text << "'";
+        return 0;
+    }
+    return std::stoull(text);
 }
 
 } // namespace
@@ -120,6 +141,46 @@ TEST_F(SimTest, ClockFromTheEnvironment)
     time_sleep(0.01);
     EXPECT_GE(pigpioSimNowMicros(), 10000u);
     EXPECT_LT(pigpioSimNowMicros(), 5000000u) << "real clock, started again at the reset";
+}
+
+TEST_F(SimTest, OriginPlacesTheRealTimeClockOnClockMonotonic)
+{
+    const std::string origin = tempPath("origin");
+    setenv("PIGPIO_SIM_ORIGIN", origin.c_str(), 1);
+    const uint64_t beforeReset = monotonicNs();
+    pigpioSimReset();
+    const uint64_t afterReset = monotonicNs();
+    const uint64_t zero = originIn(origin);
+    EXPECT_LE(beforeReset, zero);
+    EXPECT_LE(zero, afterReset);
+    time_sleep(0.002);
+    const uint64_t before = monotonicNs();
+    const uint64_t now = pigpioSimNowMicros();
+    const uint64_t after = monotonicNs();
+    EXPECT_LE((before - zero) / 1000, now);
+    EXPECT_LE(now, (after - zero) / 1000);
+
+    std::remove(origin.c_str());
+    setenv("PIGPIO_SIM_CLOCK", "virtual", 1);
+    pigpioSimReset();
+    EXPECT_NE(access(origin.c_str(), F_OK), 0) << "no origin on the virtual clock";
+}
+
+// As a timing tool uses it: the log's times, moved by the origin written at load,
+// fall within the process's run.
+TEST_F(SimTest, OriginOfAProcessFramesItsLoggedCalls)
+{
+    const std::string origin = tempPath("origin"), log = tempPath("log"), err = tempPath("err");
+    const uint64_t start = monotonicNs();
+    EXPECT_EQ(run("PIGPIO_SIM_ORIGIN='" + origin + "' PIGPIO_SIM_LOG='" + log + "'", "clean", err),
+              "");
+    const uint64_t end = monotonicNs();
+    const uint64_t zero = originIn(origin);
+    EXPECT_LE(start, zero);
+    const std::string text = readFile(log);
+    const uint64_t lastCallUs = std::stoull(text.substr(text.rfind('\n', text.size() - 2) + 1));
+    EXPECT_GE(lastCallUs, 100000u) << "after a real poll of 0.1 s\n" << text;
+    EXPECT_LE(zero + lastCallUs * 1000, end) << text;
 }
 
 TEST_F(SimTest, CallLogInMemoryAndInTheFile)

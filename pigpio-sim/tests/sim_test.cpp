@@ -8,8 +8,8 @@
 void freshLibrary()
 {
     for (const char* name :
-         {"PIGPIO_SIM_CLOCK", "PIGPIO_SIM_LOG", "PIGPIO_SIM_VCD", "PIGPIO_SIM_FAIL_INIT",
-          "PIGPIO_SIM_FAIL_WAVE_CREATE", "PIGPIO_SIM_FAIL_WAVE_TX_SEND"}) {
+         {"PIGPIO_SIM_CLOCK", "PIGPIO_SIM_LOG", "PIGPIO_SIM_VCD", "PIGPIO_SIM_ORIGIN",
+          "PIGPIO_SIM_FAIL_INIT", "PIGPIO_SIM_FAIL_WAVE_CREATE", "PIGPIO_SIM_FAIL_WAVE_TX_SEND"}) {
         unsetenv(name);
     }
     pigpioSimReset();
