@@ -7,6 +7,10 @@ need=(cmake make g++ binutils)
 if [ "${1:-test}" = test ]; then
     need+=(libgtest-dev libgmock-dev)
 fi
+# fuzz: clang with libFuzzer and the sanitizer runtimes (scripts/fuzz.sh).
+if [ "${1:-test}" = fuzz ]; then
+    need+=(clang libclang-rt-dev)
+fi
 
 missing=()
 for package in "${need[@]}"; do
