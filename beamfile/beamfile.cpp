@@ -8,13 +8,34 @@
 #include <cstdint>
 #include <cstdio>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "transmitter.h"
+
+// Opens a file for reading as fopen(path, "r") does, except that opening a FIFO
+// does not wait for a writer to appear: with none, reading it finds the end at
+// once.  Reads then block as fopen's would.
+static std::FILE* openForReading(const char* path)
+{
+    const int fd = open(path, O_RDONLY | O_NONBLOCK);
+    if (fd < 0) {
+        return nullptr;
+    }
+    const int flags = fcntl(fd, F_GETFL);
+    std::FILE* file =
+        flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? fdopen(fd, "r") : nullptr;
+    if (file == nullptr) {
+        close(fd);
+    }
+    return file;
+}
 
 int main()
 {
     constexpr const char* messageFile = "expected_message.txt";
 
-    std::FILE* file = std::fopen(messageFile, "r");
+    std::FILE* file = openForReading(messageFile);
     if (file == nullptr) {
         std::printf("Could not open file %s", messageFile);
         return 1;

@@ -21,6 +21,10 @@ esac
 if [ "${1:-test}" = perf ]; then
     need+=(libbenchmark-dev valgrind perl time)
 fi
+# fuzz: clang with libFuzzer and the sanitizer runtimes (scripts/fuzz.sh).
+if [ "${1:-test}" = fuzz ]; then
+    need+=(clang libclang-rt-dev)
+fi
 
 missing=()
 for package in "${need[@]}"; do

@@ -9,8 +9,11 @@
 
 #include <fcntl.h>
 #include <ftw.h>
+#include <grp.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "emulator.h"
@@ -29,18 +32,37 @@ std::vector<char*> pointers(std::vector<std::string>& strings)
     return result;
 }
 
-// Reads both pipes to their ends together, so neither child stream can block.
-void drain(int outFd, int errFd, std::string& out, std::string& err)
+double secondsSince(const timespec& start)
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec - start.tv_sec) +
+           static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
+}
+
+// Reads both pipes to their ends together, so neither child stream can block,
+// and kills the child once it has run past the deadline.
+void drain(pid_t pid, const timespec& start, int outFd, int errFd, std::string& out,
+           std::string& err)
 {
     pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
     std::string* sinks[2] = {&out, &err};
     int open = 2;
+    bool killed = false;
     while (open > 0) {
-        if (poll(fds, 2, -1) < 0) {
+        const double left = runDeadlineSeconds - secondsSince(start);
+        const int timeoutMs = killed ? -1 : left > 0 ? static_cast<int>(left * 1000) + 1 : 0;
+        const int ready = poll(fds, 2, timeoutMs);
+        if (ready < 0) {
             if (errno == EINTR) {
                 continue;
             }
             throw std::runtime_error("poll failed");
+        }
+        if (ready == 0) {
+            kill(pid, SIGKILL);
+            killed = true;
+            continue;
         }
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0) {
@@ -59,6 +81,33 @@ void drain(int outFd, int errFd, std::string& out, std::string& err)
     }
 }
 
+// What the exited but not yet reaped child read: rchar of /proc/<pid>/io.
+long long bytesRead(pid_t pid)
+{
+    std::ifstream io("/proc/" + std::to_string(pid) + "/io");
+    std::string name;
+    long long value = -1;
+    while (io >> name >> value) {
+        if (name == "rchar:") {
+            return value;
+        }
+    }
+    return -1;
+}
+
+// In the child, between fork and exec, so without allocating: says why it
+// could not go on, and exits.
+[[noreturn]] void childFails(int status, const char* what)
+{
+    const char* reason = std::strerror(errno);
+    for (const char* text : {what, ": ", reason, "\n"}) {
+        if (write(2, text, std::strlen(text)) < 0) {
+            break;
+        }
+    }
+    _exit(status);
+}
+
 } // namespace
 
 std::string installedProgram(const std::string& name)
@@ -68,8 +117,8 @@ std::string installedProgram(const std::string& name)
 
 namespace {
 
-Outcome spawn(std::vector<std::string> argv, const std::string& dir,
-              const std::vector<std::string>& env)
+Outcome spawn(const std::vector<std::string>& args, const std::string& dir,
+              const std::vector<std::string>& env, int user)
 {
     std::vector<std::string> envp;
     for (char** e = environ; *e != nullptr; ++e) {
@@ -78,6 +127,7 @@ Outcome spawn(std::vector<std::string> argv, const std::string& dir,
         }
     }
     envp.insert(envp.end(), env.begin(), env.end());
+    std::vector<std::string> argv = args;
     std::vector<char*> argvp = pointers(argv);
     std::vector<char*> envpp = pointers(envp);
 
@@ -86,23 +136,39 @@ Outcome spawn(std::vector<std::string> argv, const std::string& dir,
     if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe failed");
     }
+    timespec start{};
+    clock_gettime(CLOCK_MONOTONIC, &start);
     const pid_t pid = fork();
     if (pid < 0) {
         throw std::runtime_error("fork failed");
     }
     if (pid == 0) {
         const int in = open("/dev/null", O_RDONLY);
-        if (in < 0 || dup2(in, 0) < 0 || dup2(outPipe[1], 1) < 0 || dup2(errPipe[1], 2) < 0 ||
-            chdir(dir.c_str()) != 0) {
+        if (in < 0 || dup2(in, 0) < 0 || dup2(outPipe[1], 1) < 0 || dup2(errPipe[1], 2) < 0) {
             _exit(126);
         }
+        if (user >= 0) {
+            const auto id = static_cast<uid_t>(user);
+            if (setgroups(0, nullptr) != 0 || setgid(id) != 0 || setuid(id) != 0) {
+                childFails(125, "cannot switch user");
+            }
+        }
+        if (chdir(dir.c_str()) != 0) {
+            childFails(126, "cannot enter the folder");
+        }
         execve(argvp[0], argvp.data(), envpp.data());
-        _exit(127);
+        childFails(127, "cannot run the program");
     }
     close(outPipe[1]);
     close(errPipe[1]);
     Outcome run;
-    drain(outPipe[0], errPipe[0], run.out, run.err);
+    drain(pid, start, outPipe[0], errPipe[0], run.out, run.err);
+    siginfo_t exited{};
+    while (waitid(P_PID, static_cast<id_t>(pid), &exited, WEXITED | WNOWAIT) < 0 &&
+           errno == EINTR) {
+    }
+    run.seconds = secondsSince(start);
+    run.read = bytesRead(pid);
     int wstatus = 0;
     while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
     }
@@ -113,12 +179,13 @@ Outcome spawn(std::vector<std::string> argv, const std::string& dir,
 } // namespace
 
 Outcome runProgram(const std::string& program, const std::string& dir,
-                   const std::vector<std::string>& env, const std::vector<std::string>& args)
+                   const std::vector<std::string>& env, const std::vector<std::string>& args,
+                   int user)
 {
     std::vector<std::string> argv = emulatorWords();
     argv.push_back(program);
     argv.insert(argv.end(), args.begin(), args.end());
-    return spawn(argv, dir, env);
+    return spawn(argv, dir, env, user);
 }
 
 Outcome runHostProgram(const std::string& program, const std::string& dir,
@@ -126,7 +193,7 @@ Outcome runHostProgram(const std::string& program, const std::string& dir,
 {
     std::vector<std::string> argv = {program};
     argv.insert(argv.end(), args.begin(), args.end());
-    return spawn(argv, dir, {});
+    return spawn(argv, dir, {}, -1);
 }
 
 TempDir::TempDir()

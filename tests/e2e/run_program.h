@@ -10,15 +10,24 @@ struct Outcome {
     int status = -1; // exit status, or 128 + the signal that ended it
     std::string out;
     std::string err;
+    double seconds = 0;  // wall-clock time from start to exit
+    long long read = -1; // bytes the process read with read(2) and kin, -1 if unknown
 };
+
+// A program still running this long is killed (status 128 + SIGKILL).
+constexpr int runDeadlineSeconds = 20;
 
 // The path of an installed program, e.g. installedProgram("beamfile").
 std::string installedProgram(const std::string& name);
 
 // Runs program in dir with this process's environment, less any PIGPIO_SIM_*
-// variable, plus `env` ("NAME=value" each).  Standard input is empty.
+// variable, plus `env` ("NAME=value" each).  Standard input is empty.  With a
+// user id of 0 or more, the program runs as that user and group, with no other
+// groups (this process must be root); it then exits 125 if the switch failed.
+// A program that cannot be started exits 127; both say why on standard error.
 Outcome runProgram(const std::string& program, const std::string& dir,
-                   const std::vector<std::string>& env, const std::vector<std::string>& args = {});
+                   const std::vector<std::string>& env, const std::vector<std::string>& args = {},
+                   int user = -1);
 
 // Runs a program of the machine that runs the tests (a tool such as sigrok-cli),
 // never through the emulator of a cross build, as runProgram does otherwise.

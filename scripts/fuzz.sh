@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Sets up, builds the libFuzzer targets (fuzz/) with clang into build-fuzz and runs
+# each for a bounded time, both at once (one core each).  New inputs go to
+# build-fuzz/corpus/<target>, never into the committed seeds; an input that
+# breaks a check is kept in build-fuzz/artifacts/ and the script fails.
+# Usage: scripts/fuzz.sh [seconds per target]   (default 60)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+top=$PWD
+seconds=${1:-60}
+
+scripts/setup.sh fuzz
+cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DBEAM_FUZZ=ON -DBEAM_BUILD_TESTS=OFF \
+    -DBEAM_FORCE_PIGPIO_SIM=ON -DBEAM_WERROR=ON >/dev/null
+cmake --build build-fuzz -j "$(nproc)" --target beamfile_fuzz emit_code_fuzz >/dev/null
+
+# The message file is read for its first 32 bytes; codes run to 512 bytes and past.
+declare -A maxLen=([beamfile]=256 [emit_code]=1024)
+pids=()
+for target in beamfile emit_code; do
+    mkdir -p "build-fuzz/corpus/$target" build-fuzz/artifacts
+    "build-fuzz/fuzz/${target}_fuzz" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=4096 \
+        -max_len="${maxLen[$target]}" -print_final_stats=1 \
+        -artifact_prefix="$top/build-fuzz/artifacts/$target-" \
+        "build-fuzz/corpus/$target" "fuzz/corpus/$target" >"build-fuzz/$target.log" 2>&1 &
+    pids+=($!)
+done
+
+passed=0
+failed=0
+for i in 0 1; do
+    target=$([ "$i" -eq 0 ] && echo beamfile || echo emit_code)
+    if wait "${pids[$i]}"; then
+        passed=$((passed + 1))
+        echo "== $target: no fault in ${seconds} s"
+        grep -E '^stat::(number_of_executed_units|average_exec_per_sec|new_units_added)' \
+            "build-fuzz/$target.log"
+        grep -E '^Done [0-9]+ runs' "build-fuzz/$target.log" || true
+    else
+        failed=$((failed + 1))
+        echo "== $target: FAULT (whole log: build-fuzz/$target.log)"
+        grep -a -E 'fuzz check failed|runtime error|ERROR: (Address|libFuzzer)|SUMMARY|Test unit written' \
+            "build-fuzz/$target.log" || tail -n 40 "build-fuzz/$target.log"
+    fi
+done
+echo "fuzz: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
