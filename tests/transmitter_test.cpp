@@ -10,22 +10,12 @@
 #include <gtest/gtest.h>
 #include <pigpio_sim.h>
 
+#include "frame_params.h"
 #include "frame_text.h"
 
 namespace {
 
-struct Frame {
-    uint32_t gpioPin = necFrame::gpioPin;
-    int32_t carrierHz = necFrame::carrierHz;
-    double dutyCycle = necFrame::dutyCycle;
-    int32_t leadBurstUs = necFrame::leadBurstUs;
-    int32_t leadGapUs = necFrame::leadGapUs;
-    int32_t oneBurstUs = necFrame::oneBurstUs;
-    int32_t zeroBurstUs = necFrame::zeroBurstUs;
-    int32_t oneGapUs = necFrame::oneGapUs;
-    int32_t zeroGapUs = necFrame::zeroGapUs;
-    int32_t trailBurst = necFrame::trailBurst;
-};
+using Frame = FrameParams;
 
 struct Emission {
     int32_t status = -1;
@@ -38,9 +28,7 @@ Emission emit(const Frame& f, const std::string& code)
 {
     Emission e;
     testing::internal::CaptureStdout();
-    e.status =
-        emitCode(f.gpioPin, f.carrierHz, f.dutyCycle, f.leadBurstUs, f.leadGapUs, f.oneBurstUs,
-                 f.zeroBurstUs, f.oneGapUs, f.zeroGapUs, f.trailBurst, code.c_str());
+    e.status = emitFrame(f, code.c_str());
     std::fflush(stdout);
     e.output = testing::internal::GetCapturedStdout();
     for (int i = 0; i < pigpioSimCallCount(); ++i) {

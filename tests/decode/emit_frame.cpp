@@ -11,22 +11,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "transmitter.h"
+#include "frame_params.h"
 
 namespace {
 
-struct Timing {
-    int32_t leadBurstUs = necFrame::leadBurstUs;
-    int32_t leadGapUs = necFrame::leadGapUs;
-    int32_t oneBurstUs = necFrame::oneBurstUs;
-    int32_t zeroBurstUs = necFrame::zeroBurstUs;
-    int32_t oneGapUs = necFrame::oneGapUs;
-    int32_t zeroGapUs = necFrame::zeroGapUs;
-    int32_t trailBurst = necFrame::trailBurst;
-};
-
 // Sets the field that "NAME=VALUE" names: 0 when done, 2 for anything else.
-int setField(const char* arg, Timing* timing)
+int setField(const char* arg, FrameParams* timing)
 {
     struct Field {
         const char* name;
@@ -67,14 +57,12 @@ int main(int argc, char** argv)
         std::fputs("usage: emit_frame CODE [NAME=VALUE]...\n", stderr);
         return 2;
     }
-    Timing t;
+    FrameParams t;
     for (int i = 2; i < argc; ++i) {
         if (setField(argv[i], &t) != 0) {
             std::fprintf(stderr, "emit_frame: not a timing: '%s'\n", argv[i]);
             return 2;
         }
     }
-    return emitCode(necFrame::gpioPin, necFrame::carrierHz, necFrame::dutyCycle, t.leadBurstUs,
-                    t.leadGapUs, t.oneBurstUs, t.zeroBurstUs, t.oneGapUs, t.zeroGapUs, t.trailBurst,
-                    argv[1]);
+    return emitFrame(t, argv[1]);
 }
