@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, from the distribution's packages.
-# Usage: scripts/setup.sh [build|test]   (default: test, which includes build)
+# Usage: scripts/setup.sh [build|test|valgrind|lint]   (default: test, which includes build)
+#   valgrind: test, and valgrind;  lint: test, and clang-tidy, cppcheck, clang-format.
 set -euo pipefail
 
 need=(cmake make g++ binutils)
 if [ "${1:-test}" = test ]; then
     need+=(libgtest-dev libgmock-dev)
 fi
+case "${1:-test}" in
+    valgrind) need+=(libgtest-dev libgmock-dev valgrind) ;;
+    lint) need+=(libgtest-dev libgmock-dev clang-tidy cppcheck clang-format) ;;
+esac
 
 missing=()
 for package in "${need[@]}"; do

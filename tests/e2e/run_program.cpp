@@ -33,6 +33,20 @@ std::vector<std::string> emulator()
     return words;
 }
 
+// A command to run each program under, e.g. a memory checker, from BEAM_TEST_WRAPPER
+// split at blanks (no quoting); empty when unset.  Its first word is looked up in PATH.
+std::vector<std::string> wrapper()
+{
+    std::vector<std::string> words;
+    const char* text = std::getenv("BEAM_TEST_WRAPPER");
+    std::stringstream list(text != nullptr ? text : "");
+    std::string word;
+    while (list >> word) {
+        words.push_back(word);
+    }
+    return words;
+}
+
 std::vector<char*> pointers(std::vector<std::string>& strings)
 {
     std::vector<char*> result;
@@ -84,6 +98,8 @@ Outcome runProgram(const std::string& program, const std::string& dir,
                    const std::vector<std::string>& env, const std::vector<std::string>& args)
 {
     std::vector<std::string> argv = emulator();
+    const std::vector<std::string> outer = wrapper();
+    argv.insert(argv.end(), outer.begin(), outer.end());
     argv.push_back(program);
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<std::string> envp;
@@ -111,7 +127,7 @@ Outcome runProgram(const std::string& program, const std::string& dir,
             chdir(dir.c_str()) != 0) {
             _exit(126);
         }
-        execve(argvp[0], argvp.data(), envpp.data());
+        execvpe(argvp[0], argvp.data(), envpp.data());
         _exit(127);
     }
     close(outPipe[1]);

@@ -16,7 +16,9 @@ struct Outcome {
 std::string installedProgram(const std::string& name);
 
 // Runs program in dir with this process's environment, less any PIGPIO_SIM_*
-// variable, plus `env` ("NAME=value" each).  Standard input is empty.
+// variable, plus `env` ("NAME=value" each).  Standard input is empty.  The command
+// line is the cross emulator (if any), then BEAM_TEST_WRAPPER's words (if set),
+// then the program and args.
 Outcome runProgram(const std::string& program, const std::string& dir,
                    const std::vector<std::string>& env, const std::vector<std::string>& args = {});
 
