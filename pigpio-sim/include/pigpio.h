@@ -7,9 +7,9 @@
 #ifndef PIGPIO_H
 #define PIGPIO_H
 
+#include <pthread.h>
 #include <stddef.h>
 #include <stdint.h>
-#include <pthread.h>
 
 #define PIGPIO_VERSION 79
 
@@ -79,7 +79,7 @@ int gpioWrite(unsigned gpio, unsigned level);
 
 int gpioWaveClear(void);
 int gpioWaveAddNew(void);
-int gpioWaveAddGeneric(unsigned numPulses, gpioPulse_t *pulses);
+int gpioWaveAddGeneric(unsigned numPulses, gpioPulse_t* pulses);
 int gpioWaveCreate(void);
 int gpioWaveDelete(unsigned wave_id);
 int gpioWaveTxSend(unsigned wave_id, unsigned wave_mode);
