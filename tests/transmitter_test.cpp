@@ -40,7 +40,7 @@ Emission emit(const Frame& f, const std::string& code)
     e.status =
         emitCode(f.gpioPin, f.carrierHz, f.dutyCycle, f.leadBurstUs, f.leadGapUs, f.oneBurstUs,
                  f.zeroBurstUs, f.oneGapUs, f.zeroGapUs, f.trailBurst, code.c_str());
-    std::fflush(stdout);
+    (void)std::fflush(stdout);
     e.output = testing::internal::GetCapturedStdout();
     for (int i = 0; i < pigpioSimCallCount(); ++i) {
         e.calls.emplace_back(pigpioSimCall(i));
@@ -317,6 +317,7 @@ TEST_F(Transmitter, frameLimitSitsWherePigpioRefuses)
 std::vector<std::string> callNames(const std::vector<std::string>& calls)
 {
     std::vector<std::string> names;
+    names.reserve(calls.size());
     for (const std::string& call : calls) {
         names.push_back(call.substr(0, call.find('(')));
     }

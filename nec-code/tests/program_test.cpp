@@ -32,7 +32,7 @@ int run(std::vector<const char*> args, std::string* out, std::string* err)
     args.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
-        const int out_fd = out ? out_pipe[1] : open("/dev/full", O_WRONLY);
+        const int out_fd = out != nullptr ? out_pipe[1] : open("/dev/full", O_WRONLY);
         dup2(out_fd, 1);
         dup2(err_pipe[1], 2);
         execv(args[0], const_cast<char* const*>(args.data()));
@@ -42,7 +42,7 @@ int run(std::vector<const char*> args, std::string* out, std::string* err)
     close(err_pipe[1]);
     const std::string out_text = read_all(out_pipe[0]);
     *err = read_all(err_pipe[0]);
-    if (out)
+    if (out != nullptr)
         *out = out_text;
     int status = 0;
     if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
@@ -54,7 +54,7 @@ int run(std::vector<const char*> args, std::string* out, std::string* err)
 
 TEST(Program, PrintsTheLineForGoodCodes)
 {
-    struct Case {
+    const struct Case {
         std::vector<const char*> args;
         const char* line;
     } cases[] = {

@@ -14,7 +14,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
+// POSIX has the program declare it; glibc's <unistd.h> does so only with _GNU_SOURCE.
+extern char** environ; // NOLINT(readability-redundant-declaration)
 
 namespace {
 
@@ -50,6 +51,7 @@ std::vector<std::string> wrapper()
 std::vector<char*> pointers(std::vector<std::string>& strings)
 {
     std::vector<char*> result;
+    result.reserve(strings.size() + 1);
     for (std::string& s : strings) {
         result.push_back(s.data());
     }
