@@ -43,7 +43,7 @@ int main()
     // 32 bytes of code and its terminating NUL.
     std::array<char, 33> code{};
     const bool haveLine = std::fgets(code.data(), static_cast<int>(code.size()), file) != nullptr;
-    std::fclose(file);
+    (void)std::fclose(file); // opened for reading: a failed close loses nothing
     // An empty file, a file that cannot be read (a directory) or one that starts
     // with a NUL holds no code to send.
     if (!haveLine || code[0] == '\0') {

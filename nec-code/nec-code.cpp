@@ -28,28 +28,30 @@ int main(int argc, char** argv)
         return 0;
     }
     if (argc != 3) {
-        std::fprintf(stderr, "%s\n", usage_line);
+        (void)std::fprintf(stderr, "%s\n", usage_line);
         return 2;
     }
 
     std::uint32_t code = 0;
     if (std::strcmp(argv[1], "--raw") == 0) {
         if (parseRaw(argv[2], &code) != 0) {
-            std::fprintf(stderr, "nec-code: HEX32 must be 1 to 8 hex digits, not '%s'\n", argv[2]);
+            (void)std::fprintf(stderr, "nec-code: HEX32 must be 1 to 8 hex digits, not '%s'\n",
+                               argv[2]);
             return 2;
         }
     } else {
         unsigned long address = 0;
         unsigned long command = 0;
         if (parseNumber(argv[1], 0xFFFF, &address) != 0) {
-            std::fprintf(stderr,
-                         "nec-code: ADDRESS must be 0..0xFFFF, decimal or 0x hex, not '%s'\n",
-                         argv[1]);
+            (void)std::fprintf(stderr,
+                               "nec-code: ADDRESS must be 0..0xFFFF, decimal or 0x hex, not '%s'\n",
+                               argv[1]);
             return 2;
         }
         if (parseNumber(argv[2], 0xFF, &command) != 0) {
-            std::fprintf(stderr, "nec-code: COMMAND must be 0..0xFF, decimal or 0x hex, not '%s'\n",
-                         argv[2]);
+            (void)std::fprintf(stderr,
+                               "nec-code: COMMAND must be 0..0xFF, decimal or 0x hex, not '%s'\n",
+                               argv[2]);
             return 2;
         }
         code = necCode(static_cast<std::uint16_t>(address), static_cast<std::uint8_t>(command));

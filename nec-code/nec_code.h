@@ -88,7 +88,7 @@ inline std::uint32_t necCode(std::uint16_t address, std::uint8_t command)
 inline void codeBits(std::uint32_t code, char (&line)[33])
 {
     for (int i = 0; i < 32; ++i)
-        line[i] = (code >> (31 - i)) & 1u ? '1' : '0';
+        line[i] = ((code >> (31 - i)) & 1u) != 0 ? '1' : '0';
     line[32] = '\0';
 }
 

@@ -67,7 +67,7 @@ int addGeneric(unsigned numPulses, const gpioPulse_t* pulses)
     std::vector<gpioPulse_t>& pending = state().pending;
     if (numPulses > 0) {
         std::vector<gpioPulse_t> merged = mergePulses(pending, pulses, numPulses);
-        if (merged.size() >= PI_WAVE_MAX_PULSES) {
+        if (merged.size() >= static_cast<size_t>(PI_WAVE_MAX_PULSES)) {
             return PI_TOO_MANY_PULSES;
         }
         pending.swap(merged);

@@ -5,6 +5,7 @@
 #ifndef PIGPIO_SIM_CORE_H
 #define PIGPIO_SIM_CORE_H
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -85,7 +86,7 @@ struct State {
     uint64_t virtualNow = 0;
     uint64_t originNs = 0;
 
-    Line lines[kGpioCount];
+    std::array<Line, kGpioCount> lines;
 
     std::vector<gpioPulse_t> pending;
     std::vector<Wave> waves; // index = wave id; deleted top entries are popped

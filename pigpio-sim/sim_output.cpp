@@ -30,7 +30,7 @@ std::string vformat(const char* fmt, va_list args)
         return std::string();
     }
     std::string text(static_cast<size_t>(size) + 1, '\0');
-    std::vsnprintf(&text[0], text.size(), fmt, args);
+    (void)std::vsnprintf(text.data(), text.size(), fmt, args); // its length is known
     text.resize(static_cast<size_t>(size));
     return text;
 }
@@ -60,6 +60,7 @@ void writeLogLine(uint64_t at, const std::string& text)
 
 } // namespace
 
+// NOLINTNEXTLINE(cert-dcl50-cpp): printf-style, so the format attribute checks every call
 std::string format(const char* fmt, ...)
 {
     va_list args;
@@ -69,13 +70,17 @@ std::string format(const char* fmt, ...)
     return text;
 }
 
+// NOLINTNEXTLINE(cert-dcl50-cpp): printf-style, so the format attribute checks every call
 void complain(const char* fn, const char* fmt, ...)
 {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
     char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%F %T", &local);
+    // On failure strftime leaves the buffer undefined: then the line goes without a date.
+    if (std::strftime(stamp, sizeof stamp, "%F %T", &local) == 0) {
+        stamp[0] = '\0';
+    }
     va_list args;
     va_start(args, fmt);
     const std::string text = vformat(fmt, args);
@@ -186,7 +191,7 @@ std::vector<Change> changesAfterZero()
 
 std::string vcdText(uint64_t endAt)
 {
-    const Line* lines = state().lines;
+    const std::array<Line, kGpioCount>& lines = state().lines;
     std::string out = "$version pigpio stand-in $end\n"
                       "$timescale 1us $end\n"
                       "$scope module gpio $end\n";

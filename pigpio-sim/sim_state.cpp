@@ -46,7 +46,7 @@ constexpr double kLongestSleepSeconds = 1e9;
 
 uint64_t nowMicros()
 {
-    State& s = state();
+    const State& s = state();
     if (s.virtualClock) {
         return s.virtualNow;
     }
@@ -302,12 +302,9 @@ bool beingSent(uint64_t serial, uint64_t at)
     if (!sending(at)) {
         return false;
     }
-    for (const Segment& segment : state().timeline) {
-        if (segment.waveSerial == serial) {
-            return true;
-        }
-    }
-    return false;
+    const std::deque<Segment>& timeline = state().timeline;
+    return std::any_of(timeline.begin(), timeline.end(),
+                       [serial](const Segment& segment) { return segment.waveSerial == serial; });
 }
 
 } // namespace

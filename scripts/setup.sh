@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, from the distribution's packages.
-# Usage: scripts/setup.sh [build|test|armhf|decode|perf]   (default: test, which
-# includes build; armhf includes test)
+# Usage: scripts/setup.sh [build|test|armhf|decode|perf|fuzz|valgrind|lint]
+#   (default: test, which includes build; armhf, valgrind and lint include test)
 #   decode: only sigrok-cli, the independent NEC decoder of the traces
 set -euo pipefail
 
@@ -25,6 +25,10 @@ fi
 if [ "${1:-test}" = fuzz ]; then
     need+=(clang libclang-rt-dev)
 fi
+case "${1:-test}" in
+valgrind) need+=(libgtest-dev libgmock-dev valgrind) ;;
+lint) need+=(libgtest-dev libgmock-dev clang-tidy cppcheck clang-format) ;;
+esac
 
 missing=()
 for package in "${need[@]}"; do

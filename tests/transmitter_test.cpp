@@ -29,7 +29,7 @@ Emission emit(const Frame& f, const std::string& code)
     Emission e;
     testing::internal::CaptureStdout();
     e.status = emitFrame(f, code.c_str());
-    std::fflush(stdout);
+    (void)std::fflush(stdout);
     e.output = testing::internal::GetCapturedStdout();
     for (int i = 0; i < pigpioSimCallCount(); ++i) {
         e.calls.emplace_back(pigpioSimCall(i));
@@ -338,6 +338,7 @@ TEST_F(Transmitter, frameLimitSitsWherePigpioRefuses)
 std::vector<std::string> callNames(const std::vector<std::string>& calls)
 {
     std::vector<std::string> names;
+    names.reserve(calls.size());
     for (const std::string& call : calls) {
         names.push_back(call.substr(0, call.find('(')));
     }

@@ -36,7 +36,7 @@ constexpr size_t maxCodeLength = 512;
 // pigpio refuses a waveform once its total reaches PI_WAVE_MAX_PULSES, so the
 // largest frame it will take is one record short of the buffer's size.
 constexpr int32_t maxFramePulses = PI_WAVE_MAX_PULSES - 1;
-using PulseBuffer = std::array<gpioPulse_t, PI_WAVE_MAX_PULSES>;
+using PulseBuffer = std::array<gpioPulse_t, static_cast<size_t>(PI_WAVE_MAX_PULSES)>;
 
 // A delay in whole microseconds as pigpio's unsigned field holds it.  A negative
 // or undefined length (a negative gap, a duty cycle outside 0..1, a carrier of 0)
@@ -93,6 +93,7 @@ static void carrierFrequency(uint32_t gpioPin, double carrierHz, double dutyCycl
     int32_t count = *pulseCount;
     for (int32_t k = 0; k < cycles && count <= maxFramePulses; ++k) {
         addPulse(line, 0, onUs, pulses, &count);
+        // NOLINTNEXTLINE(readability-suspicious-call-argument): the line goes in the off mask
         addPulse(0, line, offUs, pulses, &count);
     }
     *pulseCount = count;

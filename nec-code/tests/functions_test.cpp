@@ -9,7 +9,7 @@
 
 TEST(ParseNumber, AcceptsDecimalAndHexOnly)
 {
-    struct Case {
+    const struct Case {
         const char* text;
         unsigned long max;
         int status;
@@ -49,7 +49,7 @@ TEST(ParseNumber, AcceptsDecimalAndHexOnly)
 
 TEST(ParseRaw, AcceptsOneToEightHexDigits)
 {
-    struct Case {
+    const struct Case {
         const char* text;
         int status;
         std::uint32_t code;
@@ -80,7 +80,7 @@ TEST(ParseRaw, AcceptsOneToEightHexDigits)
 
 TEST(NecCode, SendsBytesLsbFirstWithInversesOrExtendedAddress)
 {
-    struct Case {
+    const struct Case {
         std::uint16_t address;
         std::uint8_t command;
         std::uint32_t code;

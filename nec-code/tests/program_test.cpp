@@ -39,7 +39,7 @@ int run(std::vector<const char*> args, std::string* out, std::string* err)
     argv.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
-        const int out_fd = out ? out_pipe[1] : open("/dev/full", O_WRONLY);
+        const int out_fd = out != nullptr ? out_pipe[1] : open("/dev/full", O_WRONLY);
         dup2(out_fd, 1);
         dup2(err_pipe[1], 2);
         execv(argv[0], const_cast<char* const*>(argv.data()));
@@ -49,7 +49,7 @@ int run(std::vector<const char*> args, std::string* out, std::string* err)
     close(err_pipe[1]);
     const std::string out_text = read_all(out_pipe[0]);
     *err = read_all(err_pipe[0]);
-    if (out)
+    if (out != nullptr)
         *out = out_text;
     int status = 0;
     if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
@@ -61,7 +61,7 @@ int run(std::vector<const char*> args, std::string* out, std::string* err)
 
 TEST(Program, PrintsTheLineForGoodCodes)
 {
-    struct Case {
+    const struct Case {
         std::vector<const char*> args;
         const char* line;
     } cases[] = {

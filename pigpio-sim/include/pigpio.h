@@ -7,9 +7,9 @@
 #ifndef PIGPIO_H
 #define PIGPIO_H
 
+#include <pthread.h>
 #include <stddef.h>
 #include <stdint.h>
-#include <pthread.h>
 
 #define PIGPIO_VERSION 79
 
@@ -53,6 +53,8 @@ typedef struct {
 #define PI_WAVE_MAX_MICROS (30 * 60 * 1000000)
 #define PI_MAX_WAVES 250
 
+/* Unparenthesised, as in pigpio's header: a minus sign and a literal bind the same anywhere.
+ * NOLINTBEGIN(bugprone-macro-parentheses) */
 #define PI_INIT_FAILED -1
 #define PI_BAD_USER_GPIO -2
 #define PI_BAD_GPIO -3
@@ -69,6 +71,7 @@ typedef struct {
 #define PI_NO_WAVEFORM_ID -70
 #define PI_BAD_PARAM -81
 #define PI_BAD_POINTER -90
+/* NOLINTEND(bugprone-macro-parentheses) */
 
 int gpioInitialise(void);
 void gpioTerminate(void);
@@ -79,7 +82,7 @@ int gpioWrite(unsigned gpio, unsigned level);
 
 int gpioWaveClear(void);
 int gpioWaveAddNew(void);
-int gpioWaveAddGeneric(unsigned numPulses, gpioPulse_t *pulses);
+int gpioWaveAddGeneric(unsigned numPulses, gpioPulse_t* pulses);
 int gpioWaveCreate(void);
 int gpioWaveDelete(unsigned wave_id);
 int gpioWaveTxSend(unsigned wave_id, unsigned wave_mode);

@@ -42,18 +42,18 @@ uint64_t pigpioSimNowMicros(void);
  * "time_sleep(0.1)", "gpioTerminate()".  A pulse pointer shows as "pulses", or
  * "NULL" when null.  The index runs from 0; out of range gives NULL. */
 int pigpioSimCallCount(void);
-const char *pigpioSimCall(int index);
+const char* pigpioSimCall(int index);
 
 /* The records of the most recently created wave, as stored after merging; kept
  * after the wave is deleted and pigpio terminated, until the next reset or create.
  * NULL with *count 0 when no wave was created. */
-const gpioPulse_t *pigpioSimWavePulses(int *count);
+const gpioPulse_t* pigpioSimWavePulses(int* count);
 
 /* The level changes of one line since the last reset, in time order, as played
  * (a wave cut off by gpioTerminate or by another send shows only what was played).
  * pigpioSimEdge returns 0, or -1 for an index out of range. */
 int pigpioSimEdgeCount(unsigned gpio);
-int pigpioSimEdge(unsigned gpio, int index, uint64_t *atMicros, int *level);
+int pigpioSimEdge(unsigned gpio, int index, uint64_t* atMicros, int* level);
 
 /* The level a line has now, played up to the current time. */
 int pigpioSimLevel(unsigned gpio);

@@ -33,7 +33,7 @@ int main(int argc, char** argv)
     }
     if (std::strcmp(scenario, "clean") == 0) {
         const int id = sendCarrier(3);
-        while (gpioWaveTxBusy()) {
+        while (gpioWaveTxBusy() > 0) {
             time_sleep(0.1);
         }
         gpioWaveDelete(static_cast<unsigned>(id));

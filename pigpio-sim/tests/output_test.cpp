@@ -26,6 +26,7 @@ std::string run(const std::string& env, const std::string& scenario, const std::
 {
     const std::string command = env + " " + emulatorCommandPrefix() + PIGPIO_SIM_EXIT_HELPER " " +
                                 scenario + " 2>'" + err + "'";
+    // NOLINTNEXTLINE(cert-env33-c): the shell sets the helper's environment and redirects
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
     return readFile(err);
 }
@@ -294,10 +295,11 @@ TEST_F(SimTest, VcdOfATinyWave)
     time_sleep(0.1);
     gpioWrite(40, 0);
     gpioTerminate();
+    // NOLINTNEXTLINE(cert-env33-c): a fixed command line, to find an optional tool
     if (std::system("command -v sigrok-cli >/dev/null") == 0) {
         const std::string shown = tempPath("shown");
         const std::string show = "sigrok-cli -I vcd -i '" + vcd + "' --show >'" + shown + "'";
-        EXPECT_EQ(std::system(show.c_str()), 0);
+        EXPECT_EQ(std::system(show.c_str()), 0); // NOLINT(cert-env33-c): needs the redirection
         EXPECT_NE(readFile(shown).find("- gpio24: logic\n"), std::string::npos);
     }
     const std::string again = readFile(vcd);
@@ -307,7 +309,9 @@ TEST_F(SimTest, VcdOfATinyWave)
 
 TEST_F(SimTest, ExitReportOfAnAbandonedTransmission)
 {
-    const std::string log = tempPath("log"), vcd = tempPath("vcd"), err = tempPath("err");
+    const std::string log = tempPath("log");
+    const std::string vcd = tempPath("vcd");
+    const std::string err = tempPath("err");
     const std::string env =
         "PIGPIO_SIM_CLOCK=virtual PIGPIO_SIM_LOG='" + log + "' PIGPIO_SIM_VCD='" + vcd + "'";
     EXPECT_EQ(run(env, "abandoned", err), "");
@@ -326,7 +330,8 @@ TEST_F(SimTest, ExitReportOfAnAbandonedTransmission)
 
 TEST_F(SimTest, ExitReportIsSilentWhenCleanAndUsesStderrWithoutALog)
 {
-    const std::string log = tempPath("log"), err = tempPath("err");
+    const std::string log = tempPath("log");
+    const std::string err = tempPath("err");
     EXPECT_EQ(run("PIGPIO_SIM_CLOCK=virtual PIGPIO_SIM_LOG='" + log + "'", "clean", err), "");
     EXPECT_EQ(readFile(log).find("warning"), std::string::npos) << readFile(log);
     EXPECT_EQ(run("PIGPIO_SIM_CLOCK=virtual", "high", err),

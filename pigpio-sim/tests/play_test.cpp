@@ -50,7 +50,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, Busy,
                          ::testing::Values(BusyCase{{{L, 0, 9}, {0, L, 17}}, 26},
                                            BusyCase{{{0, 0, 1}}, 1},
                                            BusyCase{{{L, 0, 0}, {0, L, 1}}, 1},
-                                           BusyCase{carrier(G, 4206), 4206 * 13}));
+                                           BusyCase{carrier(G, 4206), uint64_t{4206} * 13}));
 
 TEST_F(SimTest, EdgesWhereTheLevelChanges)
 {
@@ -122,7 +122,7 @@ TEST_F(SimTest, WriteDuringAWaveTakesTurnsWithIt)
     EXPECT_EQ(edgesOf(G), (Edges{{20, 1}, {25, 0}, {30, 1}, {40, 0}}));
 }
 
-extern "C" void onAlarm(int) {}
+extern "C" void onAlarm(int /*signal*/) {}
 
 TEST_F(SimTest, RealClockSleepsThroughSignals)
 {

@@ -47,6 +47,7 @@ Edges edgesOf(unsigned gpio)
 std::vector<std::string> callLog()
 {
     std::vector<std::string> calls;
+    calls.reserve(static_cast<size_t>(pigpioSimCallCount()));
     for (int i = 0; i < pigpioSimCallCount(); ++i) {
         calls.emplace_back(pigpioSimCall(i));
     }
@@ -68,7 +69,7 @@ std::string tempPath(const std::string& name)
         c = c == '/' ? '_' : c; // parameterised tests are named "Name/0"
     }
     std::string path = ::testing::TempDir() + "pigpio_sim_" + test + "_" + name;
-    std::remove(path.c_str());
+    (void)std::remove(path.c_str()); // none there yet is as good
     return path;
 }
 

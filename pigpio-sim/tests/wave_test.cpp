@@ -43,7 +43,8 @@ TEST_P(Merge, TwoTimelinesFromZero)
 {
     const MergeCase& c = GetParam();
     ASSERT_EQ(gpioInitialise(), 79);
-    Pulses pending = c.pending, added = c.added;
+    Pulses pending = c.pending;
+    Pulses added = c.added;
     if (!pending.empty()) {
         ASSERT_EQ(gpioWaveAddGeneric(static_cast<unsigned>(pending.size()), pending.data()),
                   static_cast<int>(pending.size()));

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <stdexcept>
 
 #include <fcntl.h>
@@ -18,13 +19,29 @@
 
 #include "emulator.h"
 
-extern char** environ;
+// POSIX has the program declare it; glibc's <unistd.h> does so only with _GNU_SOURCE.
+extern char** environ; // NOLINT(readability-redundant-declaration)
 
 namespace {
+
+// A command to run each program under, e.g. a memory checker, from BEAM_TEST_WRAPPER
+// split at blanks (no quoting); empty when unset.  Its first word is looked up in PATH.
+std::vector<std::string> wrapper()
+{
+    std::vector<std::string> words;
+    const char* text = std::getenv("BEAM_TEST_WRAPPER");
+    std::stringstream list(text != nullptr ? text : "");
+    std::string word;
+    while (list >> word) {
+        words.push_back(word);
+    }
+    return words;
+}
 
 std::vector<char*> pointers(std::vector<std::string>& strings)
 {
     std::vector<char*> result;
+    result.reserve(strings.size() + 1);
     for (std::string& s : strings) {
         result.push_back(s.data());
     }
@@ -156,7 +173,7 @@ Outcome spawn(const std::vector<std::string>& args, const std::string& dir,
         if (chdir(dir.c_str()) != 0) {
             childFails(126, "cannot enter the folder");
         }
-        execve(argvp[0], argvp.data(), envpp.data());
+        execvpe(argvp[0], argvp.data(), envpp.data());
         childFails(127, "cannot run the program");
     }
     close(outPipe[1]);
@@ -183,6 +200,8 @@ Outcome runProgram(const std::string& program, const std::string& dir,
                    int user)
 {
     std::vector<std::string> argv = emulatorWords();
+    const std::vector<std::string> outer = wrapper();
+    argv.insert(argv.end(), outer.begin(), outer.end());
     argv.push_back(program);
     argv.insert(argv.end(), args.begin(), args.end());
     return spawn(argv, dir, env, user);

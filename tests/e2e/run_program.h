@@ -25,6 +25,8 @@ std::string installedProgram(const std::string& name);
 // user id of 0 or more, the program runs as that user and group, with no other
 // groups (this process must be root); it then exits 125 if the switch failed.
 // A program that cannot be started exits 127; both say why on standard error.
+// The command line is the cross emulator (if any), then BEAM_TEST_WRAPPER's words
+// (if set), then the program and args.
 Outcome runProgram(const std::string& program, const std::string& dir,
                    const std::vector<std::string>& env, const std::vector<std::string>& args = {},
                    int user = -1);
