@@ -33,6 +33,7 @@ int run(std::vector<const char*> args, std::string* out, std::string* err)
     std::vector<std::string> words = emulatorWords();
     words.emplace_back(NEC_CODE_PATH);
     std::vector<const char*> argv;
+    argv.reserve(words.size() + args.size() + 1);
     for (const std::string& word : words)
         argv.push_back(word.c_str());
     argv.insert(argv.end(), args.begin(), args.end());

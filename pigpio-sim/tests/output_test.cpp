@@ -161,7 +161,7 @@ TEST_F(SimTest, OriginPlacesTheRealTimeClockOnClockMonotonic)
     EXPECT_LE((before - zero) / 1000, now);
     EXPECT_LE(now, (after - zero) / 1000);
 
-    std::remove(origin.c_str());
+    (void)std::remove(origin.c_str());
     setenv("PIGPIO_SIM_CLOCK", "virtual", 1);
     pigpioSimReset();
     EXPECT_NE(access(origin.c_str(), F_OK), 0) << "no origin on the virtual clock";
@@ -171,7 +171,9 @@ TEST_F(SimTest, OriginPlacesTheRealTimeClockOnClockMonotonic)
 // fall within the process's run.
 TEST_F(SimTest, OriginOfAProcessFramesItsLoggedCalls)
 {
-    const std::string origin = tempPath("origin"), log = tempPath("log"), err = tempPath("err");
+    const std::string origin = tempPath("origin");
+    const std::string log = tempPath("log");
+    const std::string err = tempPath("err");
     const uint64_t start = monotonicNs();
     EXPECT_EQ(run("PIGPIO_SIM_ORIGIN='" + origin + "' PIGPIO_SIM_LOG='" + log + "'", "clean", err),
               "");

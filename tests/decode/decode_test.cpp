@@ -53,7 +53,7 @@ Lines necFields(const TempDir& dir)
 std::string field(const char* name, unsigned byte)
 {
     char text[32];
-    std::snprintf(text, sizeof text, "%s: 0x%02X", name, byte);
+    (void)std::snprintf(text, sizeof text, "%s: 0x%02X", name, byte);
     return text;
 }
 

@@ -54,13 +54,13 @@ int setField(const char* arg, FrameParams* timing)
 int main(int argc, char** argv)
 {
     if (argc < 2) {
-        std::fputs("usage: emit_frame CODE [NAME=VALUE]...\n", stderr);
+        (void)std::fputs("usage: emit_frame CODE [NAME=VALUE]...\n", stderr);
         return 2;
     }
     FrameParams t;
     for (int i = 2; i < argc; ++i) {
         if (setField(argv[i], &t) != 0) {
-            std::fprintf(stderr, "emit_frame: not a timing: '%s'\n", argv[i]);
+            (void)std::fprintf(stderr, "emit_frame: not a timing: '%s'\n", argv[i]);
             return 2;
         }
     }
