@@ -2,11 +2,16 @@
 # nothing of pigpio linked in, so the same binary runs against the real library,
 # and must need no other library than the C and C++ runtime every system has.
 #   -DPROGRAMS=<sender programs>
+#   -DSANITIZED=ON    the sanitizers' runtimes are allowed as well
 #   -DARMHF=<files>   (cross build) each must be a 32-bit ARM EABI5 hard-float ELF
 #                     file, as a Raspberry Pi under 32-bit Linux loads
 set(runtime "^(libc\\.so\\.6|libm\\.so\\.6|libstdc\\+\\+\\.so\\.6|libgcc_s\\.so\\.1|libpthread\\.so\\.0"
             "|librt\\.so\\.1|libdl\\.so\\.2|ld-linux[-a-z0-9_.]*\\.so\\.[0-9]+)$")
 string(CONCAT runtime ${runtime})
+# A sanitizer build links the sanitizers' runtimes too; it is never shipped.
+if(SANITIZED)
+    string(REPLACE ")$" "|libasan\\.so\\.[0-9]+|libubsan\\.so\\.[0-9]+)$" runtime "${runtime}")
+endif()
 
 function(readelfOf file options out)
     execute_process(COMMAND readelf ${options} --wide ${file} OUTPUT_VARIABLE text RESULT_VARIABLE rc)
