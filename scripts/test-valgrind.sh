@@ -21,7 +21,10 @@ export BEAM_TEST_WRAPPER="valgrind -q --tool=memcheck --error-exitcode=99 --leak
     --track-origins=yes --log-file=$logs/%p.log"
 
 status=0
-ctest --test-dir build -L e2e --output-on-failure -j "$(nproc)" || status=$?
+# The hostile-file cases bound the time a run takes and the bytes it reads, which
+# under valgrind measure valgrind itself; their programs' paths are the ones the
+# other cases take, so they stay out of this run.
+ctest --test-dir build -L e2e -E '^(Cases/)?HostileFile' --output-on-failure -j "$(nproc)" || status=$?
 ran=$(find "$logs" -name '*.log' | wc -l)
 echo "valgrind ran $ran program processes"
 if [ "$ran" -eq 0 ]; then
