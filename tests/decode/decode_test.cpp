@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "case_name.h"
 #include "run_program.h"
 
 namespace {
@@ -62,16 +63,6 @@ Lines goodFrame(unsigned address, unsigned command)
 {
     return {"Leader code", field("Address", address), field("Address#", ~address & 0xFFu),
             field("Command", command), field("Command#", ~command & 0xFFu)};
-}
-
-// A test's name from its case's description.
-template <typename Case> std::string caseName(const testing::TestParamInfo<Case>& info)
-{
-    std::string name;
-    for (const char* p = info.param.what; *p != '\0'; ++p) {
-        name += std::isalnum(static_cast<unsigned char>(*p)) != 0 ? *p : '_';
-    }
-    return name;
 }
 
 class Decoded : public testing::Test {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "case_name.h"
 #include "run_program.h"
 
 namespace {
@@ -141,16 +142,7 @@ TEST_P(Beamfile, printsAndExitsAsExpected)
     EXPECT_EQ(log.find("gpioInitialise") != std::string::npos, sent) << log;
 }
 
-std::string caseName(const testing::TestParamInfo<Case>& info)
-{
-    std::string name;
-    for (const char* p = info.param.what; *p != '\0'; ++p) {
-        name += std::isalnum(static_cast<unsigned char>(*p)) != 0 ? *p : '_';
-    }
-    return name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, Beamfile, testing::ValuesIn(cases), caseName);
+INSTANTIATE_TEST_SUITE_P(Cases, Beamfile, testing::ValuesIn(cases), caseName<Case>);
 
 TEST(BeamfileRun, ignoresArgumentsAndLeavesATrace)
 {

@@ -15,6 +15,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "case_name.h"
 #include "run_program.h"
 
 namespace {
@@ -192,16 +193,7 @@ TEST_P(HostileFile, finishesAtOnceAndSendsOnlyItsFirst32Bytes)
     }
 }
 
-std::string caseName(const testing::TestParamInfo<Case>& info)
-{
-    std::string name;
-    for (const char* p = info.param.what; *p != '\0'; ++p) {
-        name += std::isalnum(static_cast<unsigned char>(*p)) != 0 ? *p : '_';
-    }
-    return name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, HostileFile, testing::ValuesIn(cases), caseName);
+INSTANTIATE_TEST_SUITE_P(Cases, HostileFile, testing::ValuesIn(cases), caseName<Case>);
 
 // A file the user running beamfile may not read.  Root reads any file, so as
 // root the program runs as nobody (65534), from a copy of the staged install
