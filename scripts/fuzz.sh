@@ -10,8 +10,7 @@ top=$PWD
 seconds=${1:-60}
 
 scripts/setup.sh fuzz
-cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DBEAM_FUZZ=ON -DBEAM_BUILD_TESTS=OFF \
-    -DBEAM_FORCE_PIGPIO_SIM=ON -DBEAM_WERROR=ON >/dev/null
+cmake --preset fuzz >/dev/null
 cmake --build build-fuzz -j "$(nproc)" --target beamfile_fuzz emit_code_fuzz >/dev/null
 
 # The message file is read for its first 32 bytes; codes run to 512 bytes and past.

@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh lint
-cmake -S . -B build-lint -DBEAM_FORCE_PIGPIO_SIM=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
+cmake --preset lint >/dev/null
 database=build-lint/compile_commands.json
 mapfile -t units < <(grep -o '"file": "[^"]*"' "$database" | cut -d'"' -f4)
 

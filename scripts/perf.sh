@@ -13,8 +13,7 @@ code=00000000111111111010001001011101 # the README's example: address 0x00, comm
 scripts/setup.sh perf
 # The build the README's scripts make (RelWithDebInfo), plus the benchmarks and the
 # frame sizes of every function (-fstack-usage, which changes no code).
-cmake -S . -B build-perf -DBEAM_BUILD_TESTS=OFF -DBEAM_BUILD_BENCHMARKS=ON \
-    -DBEAM_FORCE_PIGPIO_SIM=ON -DCMAKE_CXX_FLAGS=-fstack-usage >/dev/null
+cmake --preset perf >/dev/null
 cmake --build build-perf -j "$(nproc)" >/dev/null
 cmake --install build-perf --prefix build-perf/stage >/dev/null
 bin=$top/build-perf/stage/bin

@@ -32,7 +32,7 @@ decodeTrace() {
         echo "== address $a (copy $ai), command $c (copy $ci): the copies are not both inverses"
     fi
 }
-cmake -S . -B build-run -DBEAM_BUILD_TESTS=OFF >/dev/null
+cmake --preset run >/dev/null
 cmake --build build-run -j "$(nproc)" >/dev/null
 cmake --install build-run --prefix "$top/out" >/dev/null
 
@@ -40,7 +40,7 @@ mkdir -p out/example
 cd out/example
 echo 00000000111111111010001001011101 > expected_message.txt
 echo "== beamfile in $PWD, sending $(cat expected_message.txt)"
-if grep -q '^BEAM_PIGPIO_IS_SIM:INTERNAL=ON' "$top/build-run/CMakeCache.txt"; then
+if grep -q "^BEAM_PIGPIO_KIND:INTERNAL=sim" "$top/build-run/CMakeCache.txt"; then
     status=0
     PIGPIO_SIM_VCD="$PWD/trace.vcd" PIGPIO_SIM_LOG="$PWD/pigpio.log" "$top/out/bin/beamfile" || status=$?
     echo "== exit status $status"

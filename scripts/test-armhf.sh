@@ -6,15 +6,13 @@
 # builds' senders behave byte for byte the same.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-top=$PWD
 
 scripts/setup.sh armhf
-cmake -S . -B build -DBEAM_FORCE_PIGPIO_SIM=ON -DBEAM_WERROR=ON >/dev/null
+cmake --preset test >/dev/null
 cmake --build build -j "$(nproc)" >/dev/null
 cmake --install build --prefix build/stage >/dev/null
 
-cmake -S . -B build-armhf --toolchain cmake/arm-linux-gnueabihf.cmake -DBEAM_FORCE_PIGPIO_SIM=ON \
-    -DBEAM_WERROR=ON -DBEAM_STACK_USAGE=ON -DBEAM_NATIVE_STAGE="$top/build/stage" >/dev/null
+cmake --preset armhf >/dev/null
 cmake --build build-armhf -j "$(nproc)"
 ctest --test-dir build-armhf --output-on-failure -j "$(nproc)"
 # What the stack and comparison checks measured.

@@ -16,7 +16,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh test
-cmake -S . -B build-asan -DBEAM_FORCE_PIGPIO_SIM=ON -DBEAM_WERROR=OFF -DBEAM_SANITIZE=ON >/dev/null
+cmake --preset sanitize >/dev/null
 cmake --build build-asan -j "$(nproc)"
 
 reports=$PWD/build-asan/sanitizer-reports

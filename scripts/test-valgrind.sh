@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh valgrind
-cmake -S . -B build -DBEAM_FORCE_PIGPIO_SIM=ON -DBEAM_WERROR=ON >/dev/null
+cmake --preset test >/dev/null
 cmake --build build -j "$(nproc)"
 
 logs=$PWD/build/valgrind-logs

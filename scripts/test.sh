@@ -4,6 +4,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh test
-cmake -S . -B build -DBEAM_FORCE_PIGPIO_SIM=ON -DBEAM_WERROR=ON >/dev/null
+cmake --preset test >/dev/null
 cmake --build build -j "$(nproc)"
 ctest --test-dir build --output-on-failure -j "$(nproc)"
