@@ -19,7 +19,7 @@
 # a private folder for the index; the system's apt configuration is never changed.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-me=build-pigpio.sh
+me="build-pigpio.sh"
 
 fail() {
     echo "$me: $*" >&2
@@ -139,11 +139,21 @@ privateSources() {
         fail "the system's apt sources have no deb entries to take the deb-src entries from"
 }
 
+# Folders apt downloads into: run as root, it downloads as the unprivileged _apt.
+forApt() {
+    if [ "$(id -u)" -eq 0 ] && getent passwd _apt >/dev/null; then
+        chmod 755 "$work"
+        chown _apt "$@"
+    fi
+}
+
 # Gets pigpio's source into $sourceDir/pigpio-VERSION, patched.
 fetchSource() {
     local apt=(apt-get) where="the system's deb-src entries"
     mkdir -p "$work/get"
-    if ! apt-cache showsrc pigpio 2>/dev/null | grep -q '^Package: pigpio$'; then
+    if apt-cache showsrc pigpio 2>/dev/null | grep -q '^Package: pigpio$'; then
+        echo "== pigpio: the system's apt has pigpio's source index"
+    else
         privateSources
         where=$(grep -h -v '^#' "$work/sources.list" "$work/sources.list.d/"* |
             sed -n -E 's/^deb-src +(\[[^]]*\] +)?//p; s/^(URIs|Suites): *//Ip' | paste -sd ' ')
@@ -168,14 +178,11 @@ fetchSource() {
             -o "Dir::Etc::SourceParts=$work/sources.list.d"
             -o "Dir::State::Lists=$work/lists"
             -o "Dir::Cache=$work/cache")
-        # apt downloads as the unprivileged _apt where it can.
-        if [ "$(id -u)" -eq 0 ] && getent passwd _apt >/dev/null; then
-            chmod 755 "$work"
-            chown _apt "$work/lists/partial" "$work/cache/archives/partial" "$work/get"
-        fi
+        forApt "$work/lists/partial" "$work/cache/archives/partial"
         echo "== pigpio: reading the source index from $where into $work/lists"
         "${apt[@]}" update >"$work/apt.log" 2>&1 || true
     fi
+    forApt "$work/get"
     echo "== pigpio: apt-get source pigpio"
     if ! (cd "$work/get" && "${apt[@]}" source pigpio >>"$work/apt.log" 2>&1); then
         local why
