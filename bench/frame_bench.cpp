@@ -55,7 +55,7 @@ void perRecord(benchmark::State& state)
 }
 
 // The frame measured must be the one the senders send: 2103 records and the
-// airtime the README gives.
+// airtime docs/performance.md gives.
 void buildFrameBench(benchmark::State& state, const char* code, uint64_t airtime)
 {
     PulseBuffer pulses;
