@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, from the distribution's packages.
-# Usage: scripts/setup.sh [build|test|armhf|decode|perf|fuzz|valgrind|lint|real|
+# Usage: scripts/setup.sh [build|test|armhf|arm64|decode|perf|fuzz|valgrind|lint|real|
 #                         pigpio|pigpio-armhf|pigpio-arm64]
-#   (default: test, which includes build; armhf, valgrind, lint and real include test)
+#   (default: test, which includes build; armhf, arm64, valgrind, lint and real include test)
 #   decode: only sigrok-cli, the independent NEC decoder of the traces
 #   pigpio*: building pigpio's library from its source (scripts/build-pigpio.sh)
 #   real: the stage against the real pigpio, native and both ARMs (scripts/test-real-pigpio.sh)
@@ -10,15 +10,15 @@ set -euo pipefail
 
 need=(cmake make g++ binutils)
 case "${1:-test}" in
-test | armhf | real) need+=(libgtest-dev libgmock-dev) ;;
+test | armhf | arm64 | real) need+=(libgtest-dev libgmock-dev) ;;
 esac
 # The Pi's cross build: Debian's cross compiler, qemu-user to run what it builds,
 # and GoogleTest's sources to build it for the target.
-if [ "${1:-}" = armhf ]; then
-    need+=(crossbuild-essential-armhf qemu-user googletest)
-fi
+case "${1:-}" in
+armhf | arm64) need+=("crossbuild-essential-$1" qemu-user googletest) ;;
+esac
 case "${1:-test}" in
-test | armhf | real) need+=(sigrok-cli) ;;
+test | armhf | arm64 | real) need+=(sigrok-cli) ;;
 decode) need=(sigrok-cli) ;;
 esac
 # pigpio's library from Debian's source package: apt-get source needs dpkg-dev
