@@ -41,7 +41,7 @@ run()
     if [ "$message" != none ]; then
         printf '%s' "${messages[$message]}" > "$dir/expected_message.txt"
     fi
-    local settings=(PIGPIO_SIM_CLOCK=virtual PIGPIO_SIM_LOG=log PIGPIO_SIM_VCD=trace.vcd)
+    local settings=(PIGPIO_SIM_ON_PI=1 PIGPIO_SIM_CLOCK=virtual PIGPIO_SIM_LOG=log PIGPIO_SIM_VCD=trace.vcd)
     if [ -n "$fault" ]; then
         settings+=("$fault")
     fi

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,7 @@ class Transmitter : public testing::Test {
   protected:
     void SetUp() override
     {
+        setenv("PIGPIO_SIM_ON_PI", "1", 1); // a simulation, on a Raspberry Pi too
         pigpioSimReset();
         pigpioSimUseVirtualClock(1);
     }
