@@ -54,8 +54,8 @@ bool ignored(int signo)
     }
 }
 
-// The dispositions found before the first install, for a reset to put back.  Apart
-// from the state, which a reset replaces.
+// The dispositions found before the first install, for a reset to put back where
+// pigpio's handler still is.  Apart from the state, which a reset replaces.
 struct Previous {
     bool saved = false;
     std::array<struct sigaction, kLastSignal + 1> actions{};
@@ -116,8 +116,11 @@ void restoreSignalHandlers()
         return;
     }
     for (int signo = 1; signo <= kLastSignal; ++signo) {
-        if (old.valid[static_cast<size_t>(signo)]) {
-            (void)sigaction(signo, &old.actions[static_cast<size_t>(signo)], nullptr);
+        const size_t i = static_cast<size_t>(signo);
+        struct sigaction now {};
+        // A handler the process set after pigpio's stays.
+        if (old.valid[i] && sigaction(signo, nullptr, &now) == 0 && now.sa_handler == sigHandler) {
+            (void)sigaction(signo, &old.actions[i], nullptr);
         }
     }
     old = Previous();

@@ -21,9 +21,9 @@ extern "C" {
 
 /* Back to the state of a freshly loaded library: pigpio not initialised, no waves,
  * no pending pulses, every line an input at level 0, the clock at 0, call log,
- * edges and kept wave empty, and the signal dispositions from before the first
- * gpioInitialise put back.  Faults, the clock mode and the rest of the PIGPIO_SIM_*
- * environment are read again; the setters below override them. */
+ * edges and kept wave empty, and where pigpio's signal handler is, the disposition
+ * from before the first gpioInitialise put back.  Faults, the clock mode and the rest of the
+ * PIGPIO_SIM_* environment are read again; the setters below override them. */
 void pigpioSimReset(void);
 
 /* Fault injection.  A non-zero `fail` makes every gpioInitialise return

@@ -129,10 +129,13 @@ TEST_F(SimTest, InitialiseInstallsHandlersThatOutliveTerminateUntilAReset)
     gpioTerminate();
     EXPECT_EQ(handlerOf(SIGINT), pigpio) << "pigpio leaves them after terminate";
     ASSERT_EQ(gpioInitialise(), 79);
+    setHandler(SIGQUIT, testHandler);
     pigpioSimReset();
     EXPECT_EQ(handlerOf(SIGINT), SIG_DFL);
     EXPECT_EQ(handlerOf(SIGTERM), testHandler) << "the reset puts back what was there before";
+    EXPECT_EQ(handlerOf(SIGQUIT), testHandler) << "and keeps what was set since";
     setHandler(SIGTERM, SIG_DFL);
+    setHandler(SIGQUIT, SIG_DFL);
 }
 
 TEST_F(SimTest, NoHandlersWhenInitialiseFailsOrWhenTurnedOff)
