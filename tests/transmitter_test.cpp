@@ -431,7 +431,7 @@ struct Delivery {
 };
 Delivery delivery;
 
-extern "C" void noteDelivery(int)
+extern "C" void noteDelivery(int /*signo*/)
 {
     ++delivery.count;
     delivery.at = pigpioSimNowMicros();

@@ -20,7 +20,7 @@ constexpr unsigned G = 24;
 constexpr uint32_t L = 1u << G;
 
 // A process's own: pigpio's replaces it at gpioInitialise.
-extern "C" void testHandler(int) {}
+extern "C" void testHandler(int /*signo*/) {}
 
 using Handler = void (*)(int);
 
@@ -101,7 +101,7 @@ struct Seen {
 };
 Seen seen;
 
-extern "C" void recordingHandler(int)
+extern "C" void recordingHandler(int /*signo*/)
 {
     ++seen.calls;
     seen.at = pigpioSimNowMicros();

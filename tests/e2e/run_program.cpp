@@ -75,6 +75,35 @@ bool fileHolds(const std::string& path, const std::string& text)
 // While a signal waits for its condition, the file is looked at this often.
 constexpr int signalCheckMs = 1;
 
+// How long to wait for output: until the deadline (for ever once the child is
+// killed), or less while a signal waits for its condition.
+int pollTimeoutMs(const timespec& start, bool killed, bool waiting)
+{
+    const double left = runDeadlineSeconds - secondsSince(start);
+    const int untilDeadline = killed ? -1 : left > 0 ? static_cast<int>(left * 1000) + 1 : 0;
+    if (!waiting) {
+        return untilDeadline;
+    }
+    return untilDeadline < 0 ? signalCheckMs : std::min(untilDeadline, signalCheckMs);
+}
+
+// Appends what one pipe has to its sink; closes it, and gives false, at its end.
+bool readPipe(pollfd& pipe, std::string& sink)
+{
+    char buffer[4096];
+    const ssize_t n = read(pipe.fd, buffer, sizeof buffer);
+    if (n > 0) {
+        sink.append(buffer, static_cast<size_t>(n));
+        return true;
+    }
+    if (n < 0 && errno == EINTR) {
+        return true;
+    }
+    close(pipe.fd);
+    pipe.fd = -1;
+    return false;
+}
+
 // Reads both pipes to their ends together, so neither child stream can block,
 // sends the child the signal `when` asks for once it is met, and kills the child
 // once it has run past the deadline.
@@ -92,19 +121,11 @@ void drain(pid_t pid, const timespec& start, int outFd, int errFd, const SignalW
             run.signalledNs = monotonicNs();
             waiting = false;
         }
-        const double left = runDeadlineSeconds - secondsSince(start);
-        int timeoutMs = killed ? -1 : left > 0 ? static_cast<int>(left * 1000) + 1 : 0;
-        if (waiting && (timeoutMs < 0 || timeoutMs > signalCheckMs)) {
-            timeoutMs = signalCheckMs;
-        }
-        const int ready = poll(fds, 2, timeoutMs);
-        if (ready < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
+        const int ready = poll(fds, 2, pollTimeoutMs(start, killed, waiting));
+        if (ready < 0 && errno != EINTR) {
             throw std::runtime_error("poll failed");
         }
-        if (ready == 0) {
+        if (ready <= 0) {
             if (!killed && secondsSince(start) >= runDeadlineSeconds) {
                 kill(pid, SIGKILL);
                 killed = true;
@@ -112,16 +133,7 @@ void drain(pid_t pid, const timespec& start, int outFd, int errFd, const SignalW
             continue;
         }
         for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0) {
-                continue;
-            }
-            char buffer[4096];
-            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                sinks[i]->append(buffer, static_cast<size_t>(n));
-            } else if (n == 0 || errno != EINTR) {
-                close(fds[i].fd);
-                fds[i].fd = -1;
+            if (fds[i].fd >= 0 && fds[i].revents != 0 && !readPipe(fds[i], *sinks[i])) {
                 --open;
             }
         }
