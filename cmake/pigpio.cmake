@@ -50,6 +50,45 @@ else()
 endif()
 message(STATUS "pigpio: ${kind}, ${why}")
 
+# A stand-in build on a Raspberry Pi sends nothing, which must not pass unnoticed:
+# there the stand-in's gpioInitialise refuses (unless PIGPIO_SIM_ON_PI=1 asks for a
+# simulation, as the tests do), and configure says so.  The board is the device
+# tree's model.
+set(BEAM_PI_MODEL_FILE "" CACHE FILEPATH
+    "For tests: a file to read the board's model from, in place of the device tree's")
+function(beam_raspberry_pi_model out)
+    set(${out} "" PARENT_SCOPE)
+    set(paths /proc/device-tree/model /sys/firmware/devicetree/base/model)
+    if(BEAM_PI_MODEL_FILE)
+        set(paths ${BEAM_PI_MODEL_FILE})
+    endif()
+    foreach(path IN LISTS paths)
+        if(EXISTS ${path} AND NOT IS_DIRECTORY ${path})
+            # As bytes: the model ends with a NUL, which a CMake string cannot hold.
+            file(READ ${path} bytes LIMIT 128 HEX)
+            string(HEX "Raspberry Pi" pi)
+            string(FIND "${bytes}" "${pi}" at)
+            if(at EQUAL 0)
+                file(STRINGS ${path} model LIMIT_COUNT 1 LIMIT_INPUT 128)
+                set(${out} "${model}" PARENT_SCOPE)
+            endif()
+            return()
+        endif()
+    endforeach()
+endfunction()
+if(kind STREQUAL "sim")
+    beam_raspberry_pi_model(model)
+    if(model)
+        message(WARNING
+            "This machine is a ${model}, but the programs are built against the pigpio "
+            "stand-in (pigpio: sim, ${why}): they only simulate a Raspberry Pi and send "
+            "nothing.  On this Pi they refuse to start (\"GPIO Initialization failed\") "
+            "unless PIGPIO_SIM_ON_PI=1 asks for a simulation, as the test suite does.  To "
+            "send, reconfigure with -DBEAM_PIGPIO=auto on the Pi (scripts/build-pigpio.sh "
+            "installs pigpio where it is missing) and rebuild.")
+    endif()
+endif()
+
 add_library(beam_pigpio INTERFACE)
 if(kind STREQUAL "real")
     target_include_directories(beam_pigpio SYSTEM INTERFACE ${PIGPIO_INCLUDE_DIR})

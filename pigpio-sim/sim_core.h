@@ -79,6 +79,14 @@ struct Faults {
     int waveTxSend = 0;
 };
 
+/* A signal the stand-in sends itself at a set time after the first wave's send
+ * (PIGPIO_SIM_SIGNAL), so that tests can interrupt a send at an exact point. */
+struct PlannedSignal {
+    int signo = 0; // 0: none
+    uint64_t afterSendMicros = 0;
+    bool sent = false;
+};
+
 struct State {
     bool initialised = false;
 
@@ -101,6 +109,12 @@ struct State {
     bool callsCapped = false;
 
     Faults faults;
+    bool simulateOnPi = false; // PIGPIO_SIM_ON_PI
+    std::string modelFile;     // PIGPIO_SIM_MODEL_FILE; empty: the device tree's
+    PlannedSignal signal;
+    bool signalHandlers = true; // gpioInitialise installs pigpio's
+    bool waveSent = false;
+    uint64_t firstSendAt = 0;
     std::string vcdPath;
     int logFd = -1;
 };
@@ -117,6 +131,9 @@ double timeSeconds();
 void resetAll();
 void readEnvironment();
 
+/* The board's model when the machine is a Raspberry Pi, else empty. */
+std::string raspberryPiModel(const std::string& modelFile);
+
 void playUntil(uint64_t at);
 void setLevel(unsigned gpio, int level, uint64_t at);
 bool sending(uint64_t at);
@@ -127,6 +144,15 @@ void terminateNow(uint64_t at);
 int createWave();
 int deleteWave(unsigned waveId);
 void clearWaves();
+
+// ---- sim_signals.cpp: pigpio's signal handlers --------------------------------------
+
+/* What gpioInitialise does: one handler for every signal pigpio catches. */
+void installSignalHandlers();
+/* Back to the dispositions from before the first install (a reset). */
+void restoreSignalHandlers();
+/* Sends the planned signal (PIGPIO_SIM_SIGNAL) now; logged first. */
+void sendPlannedSignal(uint64_t at);
 
 // ---- sim_output.cpp: messages, call log, trace, exit report ------------------------
 
@@ -139,6 +165,8 @@ bool initialisedFor(const char* fn);
 void openLog(const char* path);
 void recordCall(uint64_t at, const std::string& text);
 void logWarning(uint64_t at, const std::string& text);
+/* A line of the log file only, not a call: `<us> text`. */
+void logEvent(uint64_t at, const std::string& text);
 
 /* Where the real-time clock's 0 lies on CLOCK_MONOTONIC, for a process that times
  * the stand-in from outside (PIGPIO_SIM_ORIGIN). */

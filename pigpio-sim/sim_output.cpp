@@ -135,6 +135,11 @@ void logWarning(uint64_t at, const std::string& text)
     writeLogLine(at, "warning: " + text);
 }
 
+void logEvent(uint64_t at, const std::string& text)
+{
+    writeLogLine(at, text);
+}
+
 void writeOrigin(const char* path, uint64_t originNs)
 {
     if (path == nullptr || *path == '\0') {
