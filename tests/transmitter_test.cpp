@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -15,6 +14,7 @@
 
 #include "frame_params.h"
 #include "frame_text.h"
+#include "sim_fixture.h"
 
 namespace {
 
@@ -34,12 +34,8 @@ Emission emit(const Frame& f, const std::string& code)
     e.status = emitFrame(f, code.c_str());
     (void)std::fflush(stdout);
     e.output = testing::internal::GetCapturedStdout();
-    for (int i = 0; i < pigpioSimCallCount(); ++i) {
-        e.calls.emplace_back(pigpioSimCall(i));
-    }
-    int count = 0;
-    const gpioPulse_t* pulses = pigpioSimWavePulses(&count);
-    e.wave.assign(pulses, pulses + count);
+    e.calls = callLog();
+    e.wave = createdPulses();
     return e;
 }
 
@@ -52,15 +48,7 @@ uint64_t totalMicros(const std::vector<gpioPulse_t>& pulses)
     return sum;
 }
 
-class Transmitter : public testing::Test {
-  protected:
-    void SetUp() override
-    {
-        setenv("PIGPIO_SIM_ON_PI", "1", 1); // a simulation, on a Raspberry Pi too
-        pigpioSimReset();
-        pigpioSimUseVirtualClock(1);
-    }
-};
+using Transmitter = FreshSim;
 
 // --- The frame as built -----------------------------------------------------
 

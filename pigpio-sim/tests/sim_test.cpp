@@ -1,34 +1,6 @@
 #include "sim_test.h"
 
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
-
-void freshLibrary()
-{
-    for (const char* name :
-         {"PIGPIO_SIM_CLOCK", "PIGPIO_SIM_LOG", "PIGPIO_SIM_VCD", "PIGPIO_SIM_ORIGIN",
-          "PIGPIO_SIM_FAIL_INIT", "PIGPIO_SIM_FAIL_WAVE_CREATE", "PIGPIO_SIM_FAIL_WAVE_TX_SEND",
-          "PIGPIO_SIM_MODEL_FILE", "PIGPIO_SIM_SIGNAL"}) {
-        unsetenv(name);
-    }
-    // A simulation, on a Raspberry Pi too; the helper processes inherit it.
-    setenv("PIGPIO_SIM_ON_PI", "1", 1);
-    pigpioSimReset();
-    pigpioSimUseVirtualClock(1);
-}
-
-void SimTest::SetUp()
-{
-    freshLibrary();
-}
-
-// Leaves nothing behind for the test process's own exit report.
-void SimTest::TearDown()
-{
-    freshLibrary();
-}
 
 void sleepMicros(uint64_t micros)
 {
@@ -45,24 +17,6 @@ Edges edgesOf(unsigned gpio)
         edges.emplace_back(at, level);
     }
     return edges;
-}
-
-std::vector<std::string> callLog()
-{
-    std::vector<std::string> calls;
-    calls.reserve(static_cast<size_t>(pigpioSimCallCount()));
-    for (int i = 0; i < pigpioSimCallCount(); ++i) {
-        calls.emplace_back(pigpioSimCall(i));
-    }
-    return calls;
-}
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 std::string tempPath(const std::string& name)

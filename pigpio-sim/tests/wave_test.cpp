@@ -23,13 +23,6 @@ bool samePulses(const Pulses& got, const Pulses& want)
     return true;
 }
 
-Pulses createdPulses()
-{
-    int count = 0;
-    const gpioPulse_t* pulses = pigpioSimWavePulses(&count);
-    return Pulses(pulses, pulses + count);
-}
-
 struct MergeCase {
     const char* name;
     Pulses pending, added, merged;

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "case_name.h"
+#include "files.h"
 #include "run_program.h"
 
 namespace {

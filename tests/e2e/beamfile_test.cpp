@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include "case_name.h"
+#include "files.h"
 #include "run_program.h"
 
 namespace {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "files.h"
 #include "run_program.h"
 
 namespace {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "case_name.h"
+#include "files.h"
 #include "run_program.h"
 
 namespace {

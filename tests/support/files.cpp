@@ -1,0 +1,38 @@
+#include "files.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include <ftw.h>
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TempDir::TempDir()
+{
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/beam-test-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    path_ = pattern;
+}
+
+TempDir::~TempDir()
+{
+    nftw(
+        path_.c_str(),
+        [](const char* path, const struct stat*, int, struct FTW*) { return std::remove(path); },
+        16, FTW_DEPTH | FTW_PHYS);
+}
+
+void TempDir::write(const std::string& name, const std::string& bytes) const
+{
+    std::ofstream(file(name), std::ios::binary) << bytes;
+}
