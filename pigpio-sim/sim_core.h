@@ -34,7 +34,6 @@ std::vector<gpioPulse_t> mergePulses(const std::vector<gpioPulse_t>& pending,
                                      const gpioPulse_t* added, size_t count);
 int waveCbs(const std::vector<gpioPulse_t>& pulses);
 int waveOols(const std::vector<gpioPulse_t>& pulses);
-uint64_t waveMicros(const std::vector<gpioPulse_t>& pulses);
 
 // ---- the state ---------------------------------------------------------------------
 
