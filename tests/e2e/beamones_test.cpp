@@ -20,7 +20,7 @@ struct Case {
 
 const std::string counts = "code size is 32\npulse count is 2103\n";
 
-TEST(Beamones, printsAndExitsAsExpected)
+TEST(Beamones, PrintsAndExitsAsExpected)
 {
     const Case cases[] = {
         {"sent", {}, {}, counts + "Result: 4174\nSent ones \n\n", 0},

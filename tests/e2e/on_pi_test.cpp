@@ -50,7 +50,7 @@ const std::vector<Case> cases = {
 
 class OnARaspberryPi : public testing::TestWithParam<Case> {};
 
-TEST_P(OnARaspberryPi, refusesUnlessASimulationIsAskedFor)
+TEST_P(OnARaspberryPi, RefusesUnlessASimulationIsAskedFor)
 {
     const Case& c = GetParam();
     TempDir dir;
