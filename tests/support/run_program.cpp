@@ -261,14 +261,26 @@ std::string installedProgram(const std::string& name)
     return std::string(BEAM_STAGE_BIN) + "/" + name;
 }
 
-Outcome runProgram(const std::string& program, const std::string& dir,
-                   const std::vector<std::string>& env, const std::vector<std::string>& args,
-                   int user)
+namespace {
+
+// program with args in dir, started as Command starts it unless told otherwise.
+Command commandIn(const std::string& dir, const std::string& program,
+                  const std::vector<std::string>& args)
 {
     Command command;
     command.program = program;
     command.args = args;
     command.dir = dir;
+    return command;
+}
+
+} // namespace
+
+Outcome runProgram(const std::string& program, const std::string& dir,
+                   const std::vector<std::string>& env, const std::vector<std::string>& args,
+                   int user)
+{
+    Command command = commandIn(dir, program, args);
     command.env = env;
     command.user = user;
     return runCommand(command);
@@ -277,9 +289,7 @@ Outcome runProgram(const std::string& program, const std::string& dir,
 Outcome runProgramSignalled(const std::string& program, const std::string& dir,
                             const std::vector<std::string>& env, const SignalWhen& when)
 {
-    Command command;
-    command.program = program;
-    command.dir = dir;
+    Command command = commandIn(dir, program, {});
     command.env = env;
     command.signal = when;
     return runCommand(command);
@@ -288,10 +298,7 @@ Outcome runProgramSignalled(const std::string& program, const std::string& dir,
 Outcome runHostProgram(const std::string& program, const std::string& dir,
                        const std::vector<std::string>& args)
 {
-    Command command;
-    command.program = program;
-    command.args = args;
-    command.dir = dir;
+    Command command = commandIn(dir, program, args);
     command.direct = true;
     return runCommand(command);
 }
