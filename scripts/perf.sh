@@ -61,7 +61,7 @@ counts() { # program -> "total main read frame pigpio stdout"
             fn = $0; sub(/^ *[0-9,]+ \([ 0-9.%]+\)  /, "", fn)
             sub(/ \[[^]]*\]$/, "", fn); sub(/^[^:]*:/, "", fn)
             if (fn == "main") main += n
-            else if (fn ~ /^(fopen|fgets|fclose)(@|$)/) read += n
+            else if (fn ~ /^(open|open64|fcntl|fcntl64|fdopen|fgets|fclose)(@|$)/) read += n
             else if (fn ~ /^carrierFrequency\(/) frame += n
             else if (fn ~ /^(gpio[A-Z][A-Za-z]*|time_sleep|time_time)$/) pigpio += n
             else if (fn == "printf" || fn == "puts") out += n
@@ -123,8 +123,9 @@ heap() { # program -> "main pigpio stdio own stdioBytes"
                 sub(/ \[[^]]*\]$/, "", fn); sub(/^[^:]*:/, "", fn)
                 if (fn == "main") main += n
                 else if (fn ~ /^(gpio[A-Z][A-Za-z]*|time_sleep|time_time)$/) pigpio += n
-                # fopen hands its work to __fopen_internal: count whichever is outermost.
-                else if (fn ~ /^(fopen|_IO_new_fopen|__fopen_internal)(@|$)/) {
+                # fopen hands its work to __fopen_internal: count whichever is outermost (beamfile
+                # opens with open and fdopen, so that a FIFO without a writer cannot hang it).
+                else if (fn ~ /^(fopen|_IO_new_fopen|__fopen_internal|fdopen|_IO_new_fdopen)(@|$)/) {
                     if (n > opened) opened = n }
                 else if (fn ~ /^(fgets|printf|puts|fclose)(@|$)/) stdio += n
             }
@@ -163,7 +164,7 @@ row "" beamfile beamones
 row "whole process" "$fTotal" "$oTotal"
 row "outside main (loader, stand-in load and exit)" $((fTotal - fMain)) $((oTotal - oMain))
 row "main" "$fMain" "$oMain"
-row "  reading the file (fopen, fgets, fclose)" "$fRead" "$oRead"
+row "  reading the file (open, fcntl, fdopen, fgets, fclose)" "$fRead" "$oRead"
 row "  building the frame (carrierFrequency)" "$fFrame" "$oFrame"
 row "  pigpio calls (the stand-in)" "$fPigpio" "$oPigpio"
 row "  standard output (printf, puts)" "$fOut" "$oOut"

@@ -1,21 +1,21 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, from the distribution's packages.
-# Usage: scripts/setup.sh [build|test|armhf|decode|perf|fuzz|valgrind|lint]
-#   (default: test, which includes build; armhf, valgrind and lint include test)
+# Usage: scripts/setup.sh [build|test|armhf|arm64|decode|perf|fuzz|valgrind|lint]
+#   (default: test, which includes build; armhf, arm64, valgrind and lint include test)
 #   decode: only sigrok-cli, the independent NEC decoder of the traces
 set -euo pipefail
 
 need=(cmake make g++ binutils)
 case "${1:-test}" in
-test | armhf) need+=(libgtest-dev libgmock-dev) ;;
+test | armhf | arm64) need+=(libgtest-dev libgmock-dev) ;;
 esac
 # The Pi's cross build: Debian's cross compiler, qemu-user to run what it builds,
 # and GoogleTest's sources to build it for the target.
-if [ "${1:-}" = armhf ]; then
-    need+=(crossbuild-essential-armhf qemu-user googletest)
-fi
+case "${1:-}" in
+armhf | arm64) need+=("crossbuild-essential-$1" qemu-user googletest) ;;
+esac
 case "${1:-test}" in
-test | armhf) need+=(sigrok-cli) ;;
+test | armhf | arm64) need+=(sigrok-cli) ;;
 decode) need=(sigrok-cli) ;;
 esac
 if [ "${1:-test}" = perf ]; then

@@ -3,8 +3,10 @@
 # and must need no other library than the C and C++ runtime every system has.
 #   -DPROGRAMS=<sender programs>
 #   -DSANITIZED=ON    the sanitizers' runtimes are allowed as well
-#   -DARMHF=<files>   (cross build) each must be a 32-bit ARM EABI5 hard-float ELF
-#                     file, as a Raspberry Pi under 32-bit Linux loads
+#   -DCROSS_FILES=<files> -DPROCESSOR=<CMAKE_SYSTEM_PROCESSOR>   (cross build)
+#       each file must be an ELF file that a Raspberry Pi OS of that processor loads:
+#       arm      32-bit ARM EABI5 hard-float, arguments in VFP registers (armhf)
+#       aarch64  64-bit ARM (arm64)
 set(runtime "^(libc\\.so\\.6|libm\\.so\\.6|libstdc\\+\\+\\.so\\.6|libgcc_s\\.so\\.1|libpthread\\.so\\.0"
             "|librt\\.so\\.1|libdl\\.so\\.2|ld-linux[-a-z0-9_.]*\\.so\\.[0-9]+)$")
 string(CONCAT runtime ${runtime})
@@ -39,12 +41,26 @@ foreach(program IN LISTS PROGRAMS)
     endif()
 endforeach()
 
-foreach(file IN LISTS ARMHF)
+# What readelf -h -A must show of each file, by processor.  Both of the Pi's are
+# little-endian; a big-endian build of either would not load.
+if(CROSS_FILES)
+    set(want "Data: +2's complement, little endian\n")
+    if(PROCESSOR STREQUAL "arm")
+        set(abi armhf)
+        list(APPEND want "Class: +ELF32\n" "Machine: +ARM\n"
+             "Flags: +0x[0-9a-f]+, Version5 EABI, hard-float ABI\n" "Tag_ABI_VFP_args: VFP registers\n")
+    elseif(PROCESSOR STREQUAL "aarch64")
+        set(abi arm64)
+        list(APPEND want "Class: +ELF64\n" "Machine: +AArch64\n")
+    else()
+        message(FATAL_ERROR "A cross build for ${PROCESSOR}: no Raspberry Pi OS runs on it")
+    endif()
+endif()
+foreach(file IN LISTS CROSS_FILES)
     readelfOf(${file} "-h;-A" header)
-    foreach(want "Class: +ELF32\n" "Machine: +ARM\n" "Flags: +0x[0-9a-f]+, Version5 EABI, hard-float ABI\n"
-                 "Tag_ABI_VFP_args: VFP registers\n")
-        if(NOT header MATCHES "${want}")
-            message(FATAL_ERROR "${file}: not an armhf ELF file (no \"${want}\")\n${header}")
+    foreach(line IN LISTS want)
+        if(NOT header MATCHES "${line}")
+            message(FATAL_ERROR "${file}: not an ${abi} ELF file (no \"${line}\")\n${header}")
         endif()
     endforeach()
 endforeach()

@@ -141,6 +141,62 @@ TEST_F(Transmitter, trailingBurstIsTheOneBurstWithNoGapAfterIt)
     EXPECT_EQ(envelopeText(e.wave.data(), static_cast<int>(e.wave.size())), "m8892s4500m546s562");
 }
 
+// bench/frame_bench times buildFrame alone, so it must be all that emitCode sends:
+// the same records, and nothing printed on the way but the stray-byte warnings.
+TEST_F(Transmitter, buildFrameIsTheFrameEmitCodeSends)
+{
+    Frame odd; // every length different, so a parameter passed in the wrong place shows
+    odd.gpioPin = 7;
+    odd.carrierHz = 36000;
+    odd.dutyCycle = 0.33;
+    odd.leadBurstUs = 3000;
+    odd.leadGapUs = 2000;
+    odd.oneBurstUs = 1000;
+    odd.zeroBurstUs = 400;
+    odd.oneGapUs = 1500;
+    odd.zeroGapUs = 700;
+    Frame noTrail = odd;
+    noTrail.trailBurst = 0;
+    const struct {
+        const char* what;
+        Frame frame;
+        std::string code;
+        const char* warnings;
+    } cases[] = {
+        {"NEC, stray bytes", Frame{}, "1x0\r",
+         "Warning: Non-binary digit in command\n"
+         "Warning: Non-binary digit in command\n"},
+        {"other timings", odd, "0110", ""},
+        {"no trailing burst", noTrail, "0110", ""},
+        {"too long", Frame{}, std::string(263, '1') + "2",
+         "Warning: Non-binary digit in command\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Frame& f = c.frame;
+        PulseBuffer pulses;
+        testing::internal::CaptureStdout();
+        const int32_t count =
+            buildFrame(f.gpioPin, f.carrierHz, f.dutyCycle, f.leadBurstUs, f.leadGapUs,
+                       f.oneBurstUs, f.zeroBurstUs, f.oneGapUs, f.zeroGapUs, f.trailBurst,
+                       c.code.c_str(), c.code.size(), pulses);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.warnings);
+
+        pigpioSimReset();
+        pigpioSimUseVirtualClock(1);
+        const Emission e = emit(f, c.code);
+        const bool fits = count <= maxFramePulses;
+        EXPECT_EQ(count, fits ? static_cast<int32_t>(e.wave.size()) : maxFramePulses + 1);
+        ASSERT_EQ(e.wave.size(), fits ? static_cast<size_t>(count) : 0U);
+        for (size_t i = 0; i < e.wave.size(); ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_EQ(pulses[i].gpioOn, e.wave[i].gpioOn);
+            EXPECT_EQ(pulses[i].gpioOff, e.wave[i].gpioOff);
+            EXPECT_EQ(pulses[i].usDelay, e.wave[i].usDelay);
+        }
+    }
+}
+
 // --- Carrier synthesis and gaps ----------------------------------------------
 
 struct BurstCase {

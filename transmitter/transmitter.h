@@ -141,23 +141,17 @@ static int32_t transmitWave(uint32_t gpioPin, gpioPulse_t* pulses, const int32_t
     return status;
 }
 
-// Sends code ('0' and '1' characters, first one first) once as a frame: a leading
-// burst and gap, a burst and gap per bit, and, if trailBurst is set, a trailing
-// burst.  Returns 0 when the frame was sent, 1 when it was refused or not sent.
-static int32_t emitCode(uint32_t gpioPin, int32_t carrierHz, double dutyCycle, int32_t leadBurstUs,
-                        int32_t leadGapUs, int32_t oneBurstUs, int32_t zeroBurstUs,
-                        int32_t oneGapUs, int32_t zeroGapUs, int32_t trailBurst, const char* code)
+// Expands code (length bytes of '0' and '1' characters, first one first) into
+// pulses: a leading burst and gap, a burst and gap per bit, and, if trailBurst is
+// set, a trailing burst.  Any other byte is reported as it is met and skipped.
+// Returns the number of records, or maxFramePulses + 1 when the frame would not
+// fit in one waveform.  A function of its own so that bench/frame_bench times the
+// expansion the senders run, not a copy of it.
+static int32_t buildFrame(uint32_t gpioPin, int32_t carrierHz, double dutyCycle,
+                          int32_t leadBurstUs, int32_t leadGapUs, int32_t oneBurstUs,
+                          int32_t zeroBurstUs, int32_t oneGapUs, int32_t zeroGapUs,
+                          int32_t trailBurst, const char* code, size_t length, PulseBuffer& pulses)
 {
-    if (gpioPin > maxGpioPin) {
-        return 1;
-    }
-    const size_t length = std::strlen(code);
-    std::printf("code size is %zu\n", length);
-    if (length > maxCodeLength) {
-        return 1;
-    }
-
-    PulseBuffer pulses; // written in time order before it is read, so never cleared
     int32_t pulseCount = 0;
     const double hz = carrierHz;
 
@@ -177,7 +171,29 @@ static int32_t emitCode(uint32_t gpioPin, int32_t carrierHz, double dutyCycle, i
     if (trailBurst != 0) {
         carrierFrequency(gpioPin, hz, dutyCycle, oneBurstUs, pulses.data(), &pulseCount);
     }
+    return pulseCount;
+}
 
+// Sends code ('0' and '1' characters, first one first) once as a frame (see
+// buildFrame).  Returns 0 when the frame was sent, 1 when it was refused or not
+// sent.
+static int32_t emitCode(uint32_t gpioPin, int32_t carrierHz, double dutyCycle, int32_t leadBurstUs,
+                        int32_t leadGapUs, int32_t oneBurstUs, int32_t zeroBurstUs,
+                        int32_t oneGapUs, int32_t zeroGapUs, int32_t trailBurst, const char* code)
+{
+    if (gpioPin > maxGpioPin) {
+        return 1;
+    }
+    const size_t length = std::strlen(code);
+    std::printf("code size is %zu\n", length);
+    if (length > maxCodeLength) {
+        return 1;
+    }
+
+    PulseBuffer pulses; // written in time order before it is read, so never cleared
+    const int32_t pulseCount =
+        buildFrame(gpioPin, carrierHz, dutyCycle, leadBurstUs, leadGapUs, oneBurstUs, zeroBurstUs,
+                   oneGapUs, zeroGapUs, trailBurst, code, length, pulses);
     if (pulseCount > maxFramePulses) {
         std::printf("Code too long for one frame: more than %i pulses\n", maxFramePulses);
         return 1;

@@ -2,7 +2,7 @@
 // plain files with bytes nobody meant: each finishes at once, reads no more than
 // the start of the file, and either sends the frame of the digits in its first 32
 // bytes (the same frame, to the microsecond, as a plain file of those digits
-// would) or sends nothing.  README.md lists the cases with their outcomes.
+// would) or sends nothing.  docs/checks.md lists the cases with their outcomes.
 #include <cctype>
 #include <filesystem>
 #include <string>
