@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, from the distribution's packages.
-# Usage: scripts/setup.sh [build|test|armhf|arm64|decode|perf|fuzz|valgrind|lint]
-#   (default: test, which includes build; armhf, arm64, valgrind and lint include test)
+# Usage: scripts/setup.sh [build|test|armhf|arm64|decode|perf|fuzz|valgrind|lint|kernel-vm]
+#   (default: test, which includes build; armhf, arm64, valgrind, lint and kernel-vm
+#   include test)
 #   decode: only sigrok-cli, the independent NEC decoder of the traces
 set -euo pipefail
 
@@ -29,6 +30,11 @@ case "${1:-test}" in
 valgrind) need+=(libgtest-dev libgmock-dev valgrind) ;;
 lint) need+=(libgtest-dev libgmock-dev clang-tidy cppcheck clang-format) ;;
 esac
+# kernel-vm: a VM of Debian's kernel, without KVM, whose initramfs holds busybox;
+# the kernel's modules may come compressed (scripts/test-kernel-vm.sh).
+if [ "${1:-test}" = kernel-vm ]; then
+    need+=(libgtest-dev libgmock-dev qemu-system-x86 busybox-static cpio xz-utils zstd)
+fi
 
 missing=()
 for package in "${need[@]}"; do

@@ -1,9 +1,10 @@
 // lirc_reader: the kernel-VM stage's own view of a lirc device (scripts/test-kernel-vm.sh).
 //
-//   lirc_reader run DEVICE [--as UID] -- PROGRAM [ARG...]
+//   lirc_reader run DEVICE [--as UID] [--carrier] -- PROGRAM [ARG...]
 //       Runs PROGRAM in the current folder, as user and group UID if given, while
-//       reading DEVICE twice: raw durations (LIRC_MODE_MODE2, with carrier reports)
-//       and what the kernel's decoders made of them (LIRC_MODE_SCANCODE).
+//       reading DEVICE twice: raw durations (LIRC_MODE_MODE2) and what the kernel's
+//       decoders made of them (LIRC_MODE_SCANCODE); with --carrier, only the
+//       carrier the device reports instead.
 //   lirc_reader replay DEVICE FILE
 //       Writes the frame in FILE (from `trace`) to DEVICE, reading it back the same way.
 //   lirc_reader perf RUNS SHIM -- PROGRAM [ARG...]
@@ -13,9 +14,9 @@
 //
 // Output, one item per line, for the stage to compare: "STDOUT <escaped>",
 // "STDERR <escaped>", "STATUS <n>" (or "STATUS signal <n>"), "WRITE <durations
-// written>", "RECEIVER <device>" (or "RECEIVER none: <reason>"), "CARRIER <Hz ...>",
-// "MODE2 <durations>", one "SCANCODE <scancode> proto <n>" per decoded frame, and
-// "PERF <measure> <median> <worst>" in microseconds.
+// written>", "RECEIVER <device>" (or "RECEIVER none: <reason>"), "MODE2
+// <durations>", one "SCANCODE <scancode> proto <n>" per decoded frame, "CARRIER
+// <Hz>", and "PERF <measure> <median> <worst>" in microseconds.
 //
 // Each open file of a lirc device keeps its own queue of what arrived, so the
 // queues are read after the sender is done: they hold the whole frame by then,
@@ -81,7 +82,8 @@ std::string readFile(const std::string& path)
 struct Receiver {
     int mode2 = -1;
     int scancodes = -1;
-    std::string error; // why the device could not be read, else empty
+    bool carrier = false; // reading carrier reports rather than frames
+    std::string error;    // why the device could not be read, else empty
 };
 
 int openAs(const char* device, uint32_t mode, std::string& error)
@@ -99,16 +101,20 @@ int openAs(const char* device, uint32_t mode, std::string& error)
     return fd;
 }
 
-Receiver openReceiver(const char* device)
+// Carrier reports are a setting of the device, not of the open file.
+bool reportCarrier(const Receiver& receiver, uint32_t on)
+{
+    return ioctl(receiver.mode2, LIRC_SET_MEASURE_CARRIER_MODE, &on) == 0;
+}
+
+Receiver openReceiver(const char* device, bool carrier)
 {
     Receiver receiver;
+    receiver.carrier = carrier;
     receiver.mode2 = openAs(device, LIRC_MODE_MODE2, receiver.error);
     receiver.scancodes =
         receiver.mode2 < 0 ? -1 : openAs(device, LIRC_MODE_SCANCODE, receiver.error);
-    // Carrier reports show the carrier the sender asked for; the setting is the
-    // device's, so it stays on for every later frame.
-    uint32_t on = 1;
-    if (receiver.scancodes >= 0 && ioctl(receiver.mode2, LIRC_SET_MEASURE_CARRIER_MODE, &on) != 0) {
+    if (receiver.scancodes >= 0 && carrier && !reportCarrier(receiver, 1)) {
         receiver.error = std::string("LIRC_SET_MEASURE_CARRIER_MODE: ") + std::strerror(errno);
     }
     if (!receiver.error.empty()) {
@@ -129,7 +135,10 @@ bool hasPulse(const std::vector<uint32_t>& samples)
 }
 
 // Reads both queues until the frame's timeout marker, or, when nothing came,
-// until nothing has come for a while; then prints what arrived.
+// until nothing has come for a while; then prints what arrived.  Reading the
+// carrier, it stops at the first report: rc-loopback (6.1) leaves the report flag
+// set on the silence it adds after a frame, so with reports on, that silence
+// arrives as a second report, the frame never ends and is not decoded.
 void printReceived(const char* device, Receiver& receiver)
 {
     if (receiver.mode2 < 0) {
@@ -157,18 +166,25 @@ void printReceived(const char* device, Receiver& receiver)
             samples.push_back(buffer[i]);
             // The decoders see each sample before the mode2 readers do, so the
             // marker comes after whatever was decoded from the frame.
-            ended = ended || (LIRC_IS_TIMEOUT(buffer[i]) && hasPulse(samples));
+            ended = ended || (LIRC_IS_TIMEOUT(buffer[i]) && hasPulse(samples)) ||
+                    (receiver.carrier && LIRC_IS_FREQUENCY(buffer[i]));
         }
     }
     lirc_scancode code{};
     while (read(receiver.scancodes, &code, sizeof code) == static_cast<ssize_t>(sizeof code)) {
         codes.push_back(code);
     }
+    const bool carrierOff = !receiver.carrier || reportCarrier(receiver, 0);
     close(receiver.mode2);
     close(receiver.scancodes);
 
     const lircText::Mode2 text = lircText::mode2Text(samples);
     std::printf("RECEIVER %s\n", device);
+    if (receiver.carrier) {
+        const std::string first = text.carriers.substr(0, text.carriers.find(' '));
+        std::printf("CARRIER %s%s\n", first.c_str(), carrierOff ? "" : " (reports left on)");
+        return;
+    }
     if (!text.carriers.empty()) {
         std::printf("CARRIER %s\n", text.carriers.c_str());
     }
@@ -209,9 +225,9 @@ Child runChild(char** argv, int uid, int out, int err)
     return child;
 }
 
-int run(const char* device, int uid, char** argv)
+int run(const char* device, int uid, bool carrier, char** argv)
 {
-    Receiver receiver = openReceiver(device);
+    Receiver receiver = openReceiver(device, carrier);
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
     if (out == nullptr || err == nullptr) {
@@ -256,7 +272,7 @@ int replay(const char* device, const char* path)
         std::fprintf(stderr, "lirc_reader: no frame in %s\n", path);
         return 1;
     }
-    Receiver receiver = openReceiver(device);
+    Receiver receiver = openReceiver(device, false);
     const int fd = open(device, O_RDWR | O_CLOEXEC);
     if (fd < 0 || (carrier > 0 && ioctl(fd, LIRC_SET_SEND_CARRIER, &carrier) != 0)) {
         std::printf("WRITE error %s\n", std::strerror(errno));
@@ -331,6 +347,10 @@ int perf(int runs, const char* shim, char** argv)
 
 int trace(const char* path, const char* wire)
 {
+    if (access(path, R_OK) != 0) {
+        std::fprintf(stderr, "lirc_reader: %s: %s\n", path, std::strerror(errno));
+        return 1;
+    }
     const lircText::TraceFrame frame = lircText::traceFrame(readFile(path), wire);
     if (!frame.error.empty()) {
         std::fprintf(stderr, "lirc_reader: %s: %s\n", path, frame.error.c_str());
@@ -346,10 +366,11 @@ int trace(const char* path, const char* wire)
 
 int usage()
 {
-    std::fprintf(stderr, "usage: lirc_reader run DEVICE [--as UID] -- PROGRAM [ARG...]\n"
-                         "       lirc_reader replay DEVICE FILE\n"
-                         "       lirc_reader perf RUNS SHIM -- PROGRAM [ARG...]\n"
-                         "       lirc_reader trace VCD WIRE\n");
+    std::fprintf(stderr,
+                 "usage: lirc_reader run DEVICE [--as UID] [--carrier] -- PROGRAM [ARG...]\n"
+                 "       lirc_reader replay DEVICE FILE\n"
+                 "       lirc_reader perf RUNS SHIM -- PROGRAM [ARG...]\n"
+                 "       lirc_reader trace VCD WIRE\n");
     return 2;
 }
 
@@ -359,12 +380,19 @@ int main(int argc, char** argv)
 {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "run" && argc >= 5) {
-        const bool as = std::strcmp(argv[3], "--as") == 0;
-        const int program = as ? 6 : 4;
-        if (program >= argc || std::strcmp(argv[program - 1], "--") != 0) {
-            return usage();
+        int uid = -1;
+        bool carrier = false;
+        int i = 3;
+        for (; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+            if (std::strcmp(argv[i], "--as") == 0 && i + 1 < argc) {
+                uid = std::atoi(argv[++i]);
+            } else if (std::strcmp(argv[i], "--carrier") == 0) {
+                carrier = true;
+            } else {
+                return usage();
+            }
         }
-        return run(argv[2], as ? std::atoi(argv[4]) : -1, argv + program);
+        return i + 1 < argc ? run(argv[2], uid, carrier, argv + i + 1) : usage();
     }
     if (mode == "replay" && argc == 4) {
         return replay(argv[2], argv[3]);
