@@ -85,6 +85,9 @@ fi
 }
 release=${image#linux-image-}
 cache=$vm/cache/$image
+# A kernel that linux-image-amd64 no longer names is of no more use.
+mkdir -p "$vm/cache"
+find "$vm/cache" -mindepth 1 -maxdepth 1 ! -name "$image" -exec rm -rf {} +
 # Only the kernel and three modules are kept; vmlinuz comes last, so its
 # presence means the cache is whole.
 if [ ! -f "$cache/vmlinuz" ]; then
@@ -115,6 +118,10 @@ echo "$image $(cat "$cache/version")"
 
 step "initramfs"
 cp "$cache"/*.ko "$root/modules/"
+if ldd /bin/busybox >/dev/null 2>&1; then
+    echo "kernel-vm: /bin/busybox is not busybox-static's" >&2
+    exit 1
+fi
 cp /bin/busybox "$root/bin/"
 install -m 755 tests/kernel-vm/init.sh "$root/init"
 cp "$reader" build/tests/kernel-vm/lirc_write_clock.so "$root/tools/"
@@ -123,7 +130,7 @@ cp "$reader" build/tests/kernel-vm/lirc_write_clock.so "$root/tools/"
 mapfile -t elves < <(find "$root/beam" "$root/tools" -type f -exec sh -c \
     'head -c 4 "$1" | grep -q ELF && echo "$1"' sh {} \;)
 for elf in "${elves[@]}"; do
-    if ldd "$elf" | grep 'not found'; then
+    if ldd "$elf" | grep 'not found' >&2; then
         echo "kernel-vm: $elf needs a library that is not found" >&2
         exit 1
     fi

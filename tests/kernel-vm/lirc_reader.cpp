@@ -216,7 +216,8 @@ Child runChild(char** argv, int uid, int out, int err)
             _exit(125);
         }
         execv(argv[0], argv);
-        std::fprintf(stderr, "lirc_reader: cannot run %s: %s\n", argv[0], std::strerror(errno));
+        (void)std::fprintf(stderr, "lirc_reader: cannot run %s: %s\n", argv[0],
+                           std::strerror(errno));
         _exit(127);
     }
     while (pid > 0 && waitpid(pid, &child.status, 0) < 0 && errno == EINTR) {
@@ -269,7 +270,7 @@ int replay(const char* device, const char* path)
     uint32_t carrier = 0;
     std::vector<uint32_t> durations;
     if (!readFrame(path, carrier, durations)) {
-        std::fprintf(stderr, "lirc_reader: no frame in %s\n", path);
+        (void)std::fprintf(stderr, "lirc_reader: no frame in %s\n", path);
         return 1;
     }
     Receiver receiver = openReceiver(device, false);
@@ -314,7 +315,7 @@ int perf(int runs, const char* shim, char** argv)
     std::vector<int64_t> frameEndToReturn;
     std::vector<int64_t> frameEndToExit;
     for (int i = 0; i < runs; ++i) {
-        std::remove(times.c_str());
+        (void)std::remove(times.c_str());
         const Child child = runChild(argv, -1, sink, sink);
         // lirc_write_clock.so: "ENTER_NS RETURN_NS RESULT AIRTIME_US" per write.
         std::istringstream line(readFile(times));
@@ -348,12 +349,12 @@ int perf(int runs, const char* shim, char** argv)
 int trace(const char* path, const char* wire)
 {
     if (access(path, R_OK) != 0) {
-        std::fprintf(stderr, "lirc_reader: %s: %s\n", path, std::strerror(errno));
+        (void)std::fprintf(stderr, "lirc_reader: %s: %s\n", path, std::strerror(errno));
         return 1;
     }
     const lircText::TraceFrame frame = lircText::traceFrame(readFile(path), wire);
     if (!frame.error.empty()) {
-        std::fprintf(stderr, "lirc_reader: %s: %s\n", path, frame.error.c_str());
+        (void)std::fprintf(stderr, "lirc_reader: %s: %s\n", path, frame.error.c_str());
         return 1;
     }
     std::printf("carrier %u\ndurations", frame.carrierHz);
@@ -364,13 +365,22 @@ int trace(const char* path, const char* wire)
     return 0;
 }
 
+// A whole decimal number of 0 or more, else -1.
+int number(const char* text)
+{
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    return end != text && *end == '\0' && value >= 0 && value <= 1000000 ? static_cast<int>(value)
+                                                                         : -1;
+}
+
 int usage()
 {
-    std::fprintf(stderr,
-                 "usage: lirc_reader run DEVICE [--as UID] [--carrier] -- PROGRAM [ARG...]\n"
-                 "       lirc_reader replay DEVICE FILE\n"
-                 "       lirc_reader perf RUNS SHIM -- PROGRAM [ARG...]\n"
-                 "       lirc_reader trace VCD WIRE\n");
+    (void)std::fprintf(stderr,
+                       "usage: lirc_reader run DEVICE [--as UID] [--carrier] -- PROGRAM [ARG...]\n"
+                       "       lirc_reader replay DEVICE FILE\n"
+                       "       lirc_reader perf RUNS SHIM -- PROGRAM [ARG...]\n"
+                       "       lirc_reader trace VCD WIRE\n");
     return 2;
 }
 
@@ -384,8 +394,8 @@ int main(int argc, char** argv)
         bool carrier = false;
         int i = 3;
         for (; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
-            if (std::strcmp(argv[i], "--as") == 0 && i + 1 < argc) {
-                uid = std::atoi(argv[++i]);
+            if (std::strcmp(argv[i], "--as") == 0 && i + 1 < argc && number(argv[i + 1]) >= 0) {
+                uid = number(argv[++i]);
             } else if (std::strcmp(argv[i], "--carrier") == 0) {
                 carrier = true;
             } else {
@@ -397,8 +407,8 @@ int main(int argc, char** argv)
     if (mode == "replay" && argc == 4) {
         return replay(argv[2], argv[3]);
     }
-    if (mode == "perf" && argc >= 6 && std::strcmp(argv[4], "--") == 0 && std::atoi(argv[2]) > 0) {
-        return perf(std::atoi(argv[2]), argv[3], argv + 5);
+    if (mode == "perf" && argc >= 6 && std::strcmp(argv[4], "--") == 0 && number(argv[2]) > 0) {
+        return perf(number(argv[2]), argv[3], argv + 5);
     }
     if (mode == "trace" && argc == 4) {
         return trace(argv[2], argv[3]);

@@ -76,15 +76,17 @@ void record(int64_t enter, int64_t back, ssize_t result, const void* buffer, siz
 
 } // namespace
 
-extern "C" ssize_t write(int fd, const void* buffer, size_t count)
+// The parameters bear the names of glibc's declaration, which are reserved ones.
+// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
+extern "C" ssize_t write(int __fd, const void* __buf, size_t __n)
 {
     const WriteFunction next = realWrite();
     const int64_t enter = monotonicNs();
-    const ssize_t result = next(fd, buffer, count);
+    const ssize_t result = next(__fd, __buf, __n);
     const int64_t back = monotonicNs();
     const int saved = errno;
-    if (isLirc(fd)) {
-        record(enter, back, result, buffer, count);
+    if (isLirc(__fd)) {
+        record(enter, back, result, __buf, __n);
     }
     errno = saved;
     return result;
