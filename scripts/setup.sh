@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, from the distribution's packages.
-# Usage: scripts/setup.sh [build|test|armhf|arm64|decode|perf|fuzz|valgrind|lint|kernel-vm]
-#   (default: test, which includes build; armhf, arm64, valgrind, lint and kernel-vm
-#   include test)
+# Usage: scripts/setup.sh [build|test|armhf|arm64|decode|perf|fuzz|valgrind|lint|real|
+#                         pigpio|pigpio-armhf|pigpio-arm64|kernel-vm]
+#   (default: test, which includes build; armhf, arm64, valgrind, lint, real and
+#   kernel-vm include test)
 #   decode: only sigrok-cli, the independent NEC decoder of the traces
+#   pigpio*: building pigpio's library from its source (scripts/build-pigpio.sh)
+#   real: the stage against the real pigpio, native and both ARMs (scripts/test-real-pigpio.sh)
 set -euo pipefail
 
 need=(cmake make g++ binutils)
 case "${1:-test}" in
-test | armhf | arm64) need+=(libgtest-dev libgmock-dev) ;;
+test | armhf | arm64 | real) need+=(libgtest-dev libgmock-dev) ;;
 esac
 # The Pi's cross build: Debian's cross compiler, qemu-user to run what it builds,
 # and GoogleTest's sources to build it for the target.
@@ -16,8 +19,16 @@ case "${1:-}" in
 armhf | arm64) need+=("crossbuild-essential-$1" qemu-user googletest) ;;
 esac
 case "${1:-test}" in
-test | armhf | arm64) need+=(sigrok-cli) ;;
+test | armhf | arm64 | real) need+=(sigrok-cli) ;;
 decode) need=(sigrok-cli) ;;
+esac
+# pigpio's library from Debian's source package: apt-get source needs dpkg-dev
+# (dpkg-source unpacks it and applies Debian's patches).
+case "${1:-test}" in
+pigpio) need+=(dpkg-dev) ;;
+pigpio-armhf) need+=(dpkg-dev gcc-arm-linux-gnueabihf) ;;
+pigpio-arm64) need+=(dpkg-dev gcc-aarch64-linux-gnu) ;;
+real) need+=(dpkg-dev crossbuild-essential-armhf crossbuild-essential-arm64 qemu-user) ;;
 esac
 if [ "${1:-test}" = perf ]; then
     need+=(libbenchmark-dev valgrind perl time)
