@@ -60,9 +60,9 @@ step() {
 
 step "builds: the stand-in's (build) and the kernel's (build-kernel)"
 cmake --preset test >/dev/null
-cmake --build build -j2 --target beamfile beamones nec-code pigpio lirc_reader lirc_write_clock
+cmake --build build -j2 --target beamfile beamones nec-code lirc_reader lirc_write_clock
 cmake --preset kernel >/dev/null
-cmake --build build-kernel -j2
+cmake --build build-kernel -j2 --target beamfile beamones nec-code
 rm -rf "$root" "$host"
 mkdir -p "$root"/{bin,modules,tools,cases,replay} "$host"
 cmake --install build-kernel --prefix "$PWD/$root/beam" >/dev/null
@@ -310,10 +310,13 @@ if [ $perf = 1 ]; then
     awk '
         BEGIN {
             what["start_to_write"] = "process start -> write()"
+            what["start_to_loaded"] = "  start -> libraries loaded"
+            what["loaded_to_write"] = "  libraries loaded -> write()"
             what["write_call"] = "write() (returns when the frame is sent)"
             what["write_return_to_exit"] = "write() returned -> process exit"
             what["frame_end_to_write_return"] = "frame end -> write() returned"
             what["frame_end_to_exit"] = "frame end -> process exit"
+            what["floor_start_to_exit"] = "start -> exit of busybox true (the floor)"
         }
         $1 == "PERF" && $2 == "runs" { printf "  %-42s %s\n", $3 " runs", "median / worst" ; next }
         $1 == "PERF" && ($2 in what) { printf "  %-42s %s\n", what[$2], $3 " / " $4; next }
@@ -322,7 +325,7 @@ if [ $perf = 1 ]; then
 fi
 
 echo
-echo "kernel-vm: the VM took ${vmSeconds} s, the stage $((SECONDS - started)) s"
+echo "kernel-vm: the VM took ${vmSeconds} s ($(awk '$1 == "TOOK" { printf "%s%s by %s s", sep, $2, $3; sep = ", " }' "$vm/results") on its clock), the stage $((SECONDS - started)) s"
 if [ ${#failures[@]} -gt 0 ]; then
     printf 'kernel-vm: FAILED: %s\n' "${failures[@]}"
     exit 1

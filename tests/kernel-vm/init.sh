@@ -18,6 +18,10 @@ mount -t tmpfs tmpfs /tmp
 say() {
     echo "BEAMVM $*"
 }
+# Seconds since the kernel started, at the end of a step.
+took() {
+    say "TOOK $1 $(cut -d' ' -f1 /proc/uptime)"
+}
 # Marks every line of a tool, its complaints included, for the host to compare.
 marked() {
     "$@" 2>&1 | sed 's/^/BEAMVM /'
@@ -34,6 +38,7 @@ for rc in /sys/class/rc/rc*; do
     say "PROTOCOLS $(cat "$rc/protocols")"
 done
 [ -c "$device" ] || say "FAIL no $device"
+took boot
 
 send() {
     name=${1##*/}
@@ -66,6 +71,7 @@ sendAll() {
 }
 
 sendAll -
+took cases
 
 for frame in /replay/*.frame; do
     name=${frame##*/}
@@ -74,13 +80,15 @@ for frame in /replay/*.frame; do
     marked $reader replay $device "$frame"
     say "END $name"
 done
+took replays
 
 if grep -q 'beam\.perf=1' /proc/cmdline; then
     cd /cases/01-example || say "FAIL no example case"
     say "BEGIN perf beamfile"
-    marked $reader perf 20 /tools/lirc_write_clock.so -- /beam/bin/beamfile
+    marked $reader perf 20 /tools/lirc_write_clock.so /bin/true -- /beam/bin/beamfile
     say "END beamfile"
     cd /
+    took perf
 fi
 
 # Carrier reports leave the NEC decoder waiting for the end of the frame (see
@@ -90,6 +98,7 @@ sendAll carrier
 # Without the loopback device there is no transmitter at all.
 rmmod rc-loopback || say "FAIL rmmod rc-loopback"
 sendAll notx
+took rest
 
 say DONE
 poweroff -f

@@ -7,8 +7,9 @@
 //       carrier the device reports instead.
 //   lirc_reader replay DEVICE FILE
 //       Writes the frame in FILE (from `trace`) to DEVICE, reading it back the same way.
-//   lirc_reader perf RUNS SHIM -- PROGRAM [ARG...]
-//       Times RUNS runs of PROGRAM with SHIM (lirc_write_clock.so) preloaded.
+//   lirc_reader perf RUNS SHIM FLOOR -- PROGRAM [ARG...]
+//       Times RUNS runs of PROGRAM with SHIM (lirc_write_clock.so) preloaded, and
+//       of the program FLOOR (e.g. /bin/true) for comparison.
 //   lirc_reader trace VCD WIRE
 //       Demodulates WIRE of a pigpio stand-in trace into such a FILE.
 //
@@ -302,13 +303,22 @@ void report(const char* name, std::vector<int64_t> ns)
     std::printf("PERF %s %.1f %.1f\n", name, median / 1e3, static_cast<double>(ns.back()) / 1e3);
 }
 
-int perf(int runs, const char* shim, char** argv)
+int perf(int runs, const char* shim, const char* floor, char** argv)
 {
+    const int sink = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    std::vector<int64_t> floorRuns;
+    for (int i = 0; i < runs; ++i) {
+        std::string path = floor;
+        char* floorArgv[] = {path.data(), nullptr};
+        const Child child = runChild(floorArgv, -1, sink, sink);
+        floorRuns.push_back(child.exitNs - child.spawnNs);
+    }
     const std::string times = "/tmp/lirc-write-times";
     if (setenv("LD_PRELOAD", shim, 1) != 0 || setenv(timesVariable, times.c_str(), 1) != 0) {
         return 1;
     }
-    const int sink = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    std::vector<int64_t> toLoaded;
+    std::vector<int64_t> loadedToWrite;
     std::vector<int64_t> toWrite;
     std::vector<int64_t> inWrite;
     std::vector<int64_t> afterWrite;
@@ -317,19 +327,22 @@ int perf(int runs, const char* shim, char** argv)
     for (int i = 0; i < runs; ++i) {
         (void)std::remove(times.c_str());
         const Child child = runChild(argv, -1, sink, sink);
-        // lirc_write_clock.so: "ENTER_NS RETURN_NS RESULT AIRTIME_US" per write.
+        // lirc_write_clock.so: "LOADED_NS ENTER_NS RETURN_NS RESULT AIRTIME_US" per write.
         std::istringstream line(readFile(times));
+        int64_t loaded = 0;
         int64_t enter = 0;
         int64_t back = 0;
         long long result = 0;
         int64_t airtimeUs = 0;
         if (!WIFEXITED(child.status) || WEXITSTATUS(child.status) != 0 ||
-            !(line >> enter >> back >> result >> airtimeUs) || result <= 0) {
+            !(line >> loaded >> enter >> back >> result >> airtimeUs) || result <= 0) {
             std::printf("PERF failed run %d: status %d, times '%s'\n", i, child.status,
                         line.str().c_str());
             return 1;
         }
         const int64_t frameEnd = enter + airtimeUs * 1000;
+        toLoaded.push_back(loaded - child.spawnNs);
+        loadedToWrite.push_back(enter - loaded);
         toWrite.push_back(enter - child.spawnNs);
         inWrite.push_back(back - enter);
         afterWrite.push_back(child.exitNs - back);
@@ -339,10 +352,13 @@ int perf(int runs, const char* shim, char** argv)
     close(sink);
     std::printf("PERF runs %d\n", runs);
     report("start_to_write", toWrite);
+    report("start_to_loaded", toLoaded);
+    report("loaded_to_write", loadedToWrite);
     report("write_call", inWrite);
     report("write_return_to_exit", afterWrite);
     report("frame_end_to_write_return", frameEndToReturn);
     report("frame_end_to_exit", frameEndToExit);
+    report("floor_start_to_exit", floorRuns);
     return 0;
 }
 
@@ -379,7 +395,7 @@ int usage()
     (void)std::fprintf(stderr,
                        "usage: lirc_reader run DEVICE [--as UID] [--carrier] -- PROGRAM [ARG...]\n"
                        "       lirc_reader replay DEVICE FILE\n"
-                       "       lirc_reader perf RUNS SHIM -- PROGRAM [ARG...]\n"
+                       "       lirc_reader perf RUNS SHIM FLOOR -- PROGRAM [ARG...]\n"
                        "       lirc_reader trace VCD WIRE\n");
     return 2;
 }
@@ -407,8 +423,8 @@ int main(int argc, char** argv)
     if (mode == "replay" && argc == 4) {
         return replay(argv[2], argv[3]);
     }
-    if (mode == "perf" && argc >= 6 && std::strcmp(argv[4], "--") == 0 && number(argv[2]) > 0) {
-        return perf(number(argv[2]), argv[3], argv + 5);
+    if (mode == "perf" && argc >= 7 && std::strcmp(argv[5], "--") == 0 && number(argv[2]) > 0) {
+        return perf(number(argv[2]), argv[3], argv[4], argv + 6);
     }
     if (mode == "trace" && argc == 4) {
         return trace(argv[2], argv[3]);

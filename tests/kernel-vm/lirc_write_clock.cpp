@@ -1,9 +1,11 @@
 // lirc_write_clock.so: preloaded into a sender, it times each write(2) to a lirc
 // device on CLOCK_MONOTONIC, the clock the launcher (lirc_reader perf) reads
-// around the process, and appends "ENTER_NS RETURN_NS RESULT AIRTIME_US" to the
-// file named by BEAM_LIRC_WRITE_TIMES.  The line is written after the clock is
-// read on return, so its cost falls in "write return to exit", where a process
-// without the shim would not spend it: a few microseconds.
+// around the process, and appends "LOADED_NS ENTER_NS RETURN_NS RESULT AIRTIME_US"
+// to the file named by BEAM_LIRC_WRITE_TIMES; LOADED_NS is when the loader had
+// mapped the process's libraries and ran this one's constructor.  The line is
+// written after the clock is read on return, so its cost falls in "write return
+// to exit", where a process without the shim would not spend it: a few
+// microseconds.
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -34,6 +36,14 @@ int64_t monotonicNs()
     return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
+// A preloaded library's state has to outlive every call into it.
+int64_t loadedNs = 0;
+
+__attribute__((constructor)) void loaded()
+{
+    loadedNs = monotonicNs();
+}
+
 bool isLirc(int fd)
 {
     struct stat status {};
@@ -61,10 +71,10 @@ void record(int64_t enter, int64_t back, ssize_t result, const void* buffer, siz
         airtime += duration;
     }
     char line[128];
-    const int length =
-        std::snprintf(line, sizeof line, "%lld %lld %lld %llu\n", static_cast<long long>(enter),
-                      static_cast<long long>(back), static_cast<long long>(result),
-                      static_cast<unsigned long long>(airtime));
+    const int length = std::snprintf(
+        line, sizeof line, "%lld %lld %lld %lld %llu\n", static_cast<long long>(loadedNs),
+        static_cast<long long>(enter), static_cast<long long>(back), static_cast<long long>(result),
+        static_cast<unsigned long long>(airtime));
     const int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd >= 0 && length > 0) {
         (void)realWrite()(fd, line, static_cast<size_t>(length));
