@@ -247,13 +247,14 @@ append="console=ttyS0 panic=-1 quiet loglevel=1"
 [ $perf = 0 ] || append+=" beam.perf=1"
 vmStarted=$SECONDS
 qemuStatus=0
-timeout 120 qemu-system-x86_64 -accel tcg -m 256 -nographic -nic none -no-reboot \
+limit=120
+timeout $limit qemu-system-x86_64 -accel tcg -m 256 -nographic -nic none -no-reboot \
     -kernel "$cache/vmlinuz" -initrd "$vm/initramfs.cpio" -append "$append" \
     </dev/null >"$vm/console.log" 2>&1 || qemuStatus=$?
 vmSeconds=$((SECONDS - vmStarted))
 # The VM's own lines, without the console's line ends.
 tr -d '\r' <"$vm/console.log" | sed -n 's/^.*BEAMVM //p' >"$vm/results"
-[ "$qemuStatus" -eq 0 ] || failures+=("qemu ended with status $qemuStatus (124: over 120 s)")
+[ "$qemuStatus" -eq 0 ] || failures+=("qemu ended with status $qemuStatus (124: still running after $limit s)")
 grep -qx DONE "$vm/results" || failures+=("the VM did not finish its cases (console: $vm/console.log)")
 grep -qx "KERNEL $release" "$vm/results" || failures+=("the VM did not run $release")
 grep -q '^PROTOCOLS .*\[nec\]' "$vm/results" || failures+=("the NEC decoder was not enabled")
@@ -325,7 +326,9 @@ if [ $perf = 1 ]; then
 fi
 
 echo
-echo "kernel-vm: the VM took ${vmSeconds} s ($(awk '$1 == "TOOK" { printf "%s%s by %s s", sep, $2, $3; sep = ", " }' "$vm/results") on its clock), the stage $((SECONDS - started)) s"
+# Its own clock at the end of each step: "boot by 2.90 s, cases by 6.83 s, ...".
+steps=$(awk '$1 == "TOOK" { printf "%s%s by %s s", sep, $2, $3; sep = ", " }' "$vm/results")
+echo "kernel-vm: the VM took ${vmSeconds} s${steps:+ ($steps on its clock)}, the stage $((SECONDS - started)) s"
 if [ ${#failures[@]} -gt 0 ]; then
     printf 'kernel-vm: FAILED: %s\n' "${failures[@]}"
     exit 1
