@@ -93,7 +93,11 @@ find "$vm/cache" -mindepth 1 -maxdepth 1 ! -name "$image" -exec rm -rf {} +
 if [ ! -f "$cache/vmlinuz" ]; then
     rm -rf "$cache"
     mkdir -p "$cache/deb"
-    (cd "$cache/deb" && apt-get download -q -o APT::Sandbox::User=root "$image" >/dev/null)
+    # A package list older than the archive may name a version no longer there.
+    download() {
+        (cd "$cache/deb" && apt-get download -q -o APT::Sandbox::User=root "$image" >/dev/null)
+    }
+    download || { "${sudo[@]}" apt-get update -qq && download; }
     dpkg-deb -x "$cache"/deb/*.deb "$cache/unpacked"
     dpkg-deb -f "$cache"/deb/*.deb Version >"$cache/version"
     modules=$cache/unpacked/lib/modules/$release/kernel/drivers/media/rc
