@@ -74,30 +74,15 @@ imageName() {
     apt-cache depends linux-image-amd64 2>/dev/null |
         awk '$1 == "Depends:" && $2 ~ /^linux-image-/ { print $2; exit }'
 }
-image=$(imageName)
-if [ -z "$image" ]; then
-    "${sudo[@]}" apt-get update -qq
-    image=$(imageName)
-fi
-[ -n "$image" ] || {
-    echo "kernel-vm: apt-cache knows no linux-image-amd64" >&2
-    exit 1
+# A kernel package into the cache, then unpacked there.  Only the kernel and three
+# modules are kept; vmlinuz comes last, so its presence means the cache is whole.
+downloadKernel() {
+    rm -rf "$vm/cache/$1"
+    mkdir -p "$vm/cache/$1/deb"
+    (cd "$vm/cache/$1/deb" && apt-get download -q -o APT::Sandbox::User=root "$1" >/dev/null)
 }
-release=${image#linux-image-}
-cache=$vm/cache/$image
-# A kernel that linux-image-amd64 no longer names is of no more use.
-mkdir -p "$vm/cache"
-find "$vm/cache" -mindepth 1 -maxdepth 1 ! -name "$image" -exec rm -rf {} +
-# Only the kernel and three modules are kept; vmlinuz comes last, so its
-# presence means the cache is whole.
-if [ ! -f "$cache/vmlinuz" ]; then
-    rm -rf "$cache"
-    mkdir -p "$cache/deb"
-    # A package list older than the archive may name a version no longer there.
-    download() {
-        (cd "$cache/deb" && apt-get download -q -o APT::Sandbox::User=root "$image" >/dev/null)
-    }
-    download || { "${sudo[@]}" apt-get update -qq && download; }
+unpackKernel() {
+    local image=$1 cache=$vm/cache/$1 release=${1#linux-image-} module modules
     dpkg-deb -x "$cache"/deb/*.deb "$cache/unpacked"
     dpkg-deb -f "$cache"/deb/*.deb Version >"$cache/version"
     modules=$cache/unpacked/lib/modules/$release/kernel/drivers/media/rc
@@ -117,7 +102,23 @@ if [ ! -f "$cache/vmlinuz" ]; then
     cp "$cache/unpacked/boot/vmlinuz-$release" "$cache/vmlinuz.part"
     rm -rf "$cache/unpacked" "$cache/deb"
     mv "$cache/vmlinuz.part" "$cache/vmlinuz"
+}
+image=$(imageName)
+# A package list older than the archive may name a kernel no longer there.
+if [ -z "$image" ] || { [ ! -f "$vm/cache/$image/vmlinuz" ] && ! downloadKernel "$image"; }; then
+    "${sudo[@]}" apt-get update -qq
+    image=$(imageName)
+    [ -n "$image" ] || {
+        echo "kernel-vm: apt-cache knows no linux-image-amd64" >&2
+        exit 1
+    }
+    [ -f "$vm/cache/$image/vmlinuz" ] || downloadKernel "$image"
 fi
+[ -f "$vm/cache/$image/vmlinuz" ] || unpackKernel "$image"
+release=${image#linux-image-}
+cache=$vm/cache/$image
+# A kernel that linux-image-amd64 no longer names is of no more use.
+find "$vm/cache" -mindepth 1 -maxdepth 1 ! -name "$image" -exec rm -rf {} +
 echo "$image $(cat "$cache/version")"
 
 step "initramfs"
