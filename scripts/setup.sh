@@ -5,7 +5,7 @@
 #   decode: only sigrok-cli, the independent NEC decoder of the traces
 set -euo pipefail
 
-need=(cmake make g++ binutils)
+need=(cmake make g++ binutils linux-libc-dev)
 case "${1:-test}" in
 test | armhf) need+=(libgtest-dev libgmock-dev) ;;
 esac
