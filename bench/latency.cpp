@@ -107,6 +107,7 @@ bool runOnce(const char* program, bool withTrace, Run& run)
             env.emplace_back(*e);
         }
     }
+    env.emplace_back("PIGPIO_SIM_ON_PI=1"); // a measurement of the stand-in, on a Pi too
     env.emplace_back("PIGPIO_SIM_ORIGIN=origin");
     env.emplace_back("PIGPIO_SIM_LOG=log");
     if (withTrace) {

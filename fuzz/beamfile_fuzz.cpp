@@ -102,6 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     writeMessage(data, size);
     pigpioSimReset();
     pigpioSimUseVirtualClock(1);
+    pigpioSimSignalHandlers(0); // libFuzzer's own, its timeout alarm among them, stay
     Run run{-1};
     const std::string out = captureStdout(runBeamfile, &run);
 

@@ -263,6 +263,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     pigpioSimReset();
     pigpioSimUseVirtualClock(1);
+    pigpioSimSignalHandlers(0); // libFuzzer's own, its timeout alarm among them, stay
     const uint64_t carrierBound = carrierRecordBound(f);
     const uint64_t gapBound = gapRecordBound(f);
     const uint64_t longestRecord = carrierBound > gapBound ? carrierBound : gapBound;

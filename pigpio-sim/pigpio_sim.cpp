@@ -56,23 +56,7 @@ int addGeneric(unsigned numPulses, const gpioPulse_t* pulses)
     if (!initialisedFor(fn)) {
         return PI_NOT_INITIALISED;
     }
-    if (numPulses > PI_WAVE_MAX_PULSES) {
-        complain(fn, "bad number of pulses (%u)", numPulses);
-        return PI_TOO_MANY_PULSES;
-    }
-    if (pulses == nullptr) {
-        complain(fn, "bad (NULL) pulses pointer");
-        return PI_BAD_POINTER;
-    }
-    std::vector<gpioPulse_t>& pending = state().pending;
-    if (numPulses > 0) {
-        std::vector<gpioPulse_t> merged = mergePulses(pending, pulses, numPulses);
-        if (merged.size() >= static_cast<size_t>(PI_WAVE_MAX_PULSES)) {
-            return PI_TOO_MANY_PULSES;
-        }
-        pending.swap(merged);
-    }
-    return static_cast<int>(pending.size());
+    return pigpio_rules::addPulses(state().pending, numPulses, pulses);
 }
 
 int txSend(unsigned waveId, unsigned mode, uint64_t at)
@@ -93,7 +77,12 @@ int txSend(unsigned waveId, unsigned mode, uint64_t at)
         return PI_BAD_WAVE_MODE;
     }
     startWave(static_cast<int>(waveId), mode, at);
-    return state().waves[waveId].cbs;
+    State& s = state();
+    if (!s.waveSent) {
+        s.waveSent = true;
+        s.firstSendAt = at;
+    }
+    return s.waves[waveId].cbs;
 }
 
 int maxValue(const char* fn, int value)
@@ -117,10 +106,26 @@ PIGPIO_SIM_EXPORT int gpioInitialise(void)
     if (s.initialised) {
         return call.returns(PIGPIO_VERSION);
     }
+    // A build against the stand-in must never pass for one that sends.
+    const std::string model = s.simulateOnPi ? std::string() : raspberryPiModel(s.modelFile);
+    if (!model.empty()) {
+        complain("initCheckPermitted",
+                 "pigpio stand-in: this machine is a %s, but this build only simulates one and "
+                 "sends nothing",
+                 model.c_str());
+        complain("initCheckPermitted",
+                 "pigpio stand-in: to send, reconfigure with -DBEAM_PIGPIO=auto on the Pi and "
+                 "rebuild (scripts/build-pigpio.sh installs pigpio where it is missing); "
+                 "PIGPIO_SIM_ON_PI=1 simulates anyway");
+        return call.returns(PI_INIT_FAILED);
+    }
     if (s.faults.failInit != 0) {
         complain("initCheckPermitted", "pigpio stand-in: initialisation refused (%s)",
                  s.faults.failInitSource.c_str());
         return call.returns(PI_INIT_FAILED);
+    }
+    if (s.signalHandlers) {
+        installSignalHandlers();
     }
     s.initialised = true;
     return call.returns(PIGPIO_VERSION);
@@ -322,6 +327,19 @@ PIGPIO_SIM_EXPORT void pigpioSimFailWaveCreate(int errorCode)
 PIGPIO_SIM_EXPORT void pigpioSimFailWaveTxSend(int errorCode)
 {
     state().faults.waveTxSend = errorCode < 0 ? errorCode : 0;
+}
+
+PIGPIO_SIM_EXPORT void pigpioSimSignalAfterSend(int signo, uint64_t micros)
+{
+    PlannedSignal& planned = state().signal;
+    planned.signo = signo > 0 ? signo : 0;
+    planned.afterSendMicros = micros;
+    planned.sent = false;
+}
+
+PIGPIO_SIM_EXPORT void pigpioSimSignalHandlers(int install)
+{
+    state().signalHandlers = install != 0;
 }
 
 PIGPIO_SIM_EXPORT void pigpioSimUseVirtualClock(int on)

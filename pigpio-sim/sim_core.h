@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "pigpio.h"
+#include "pigpio_rules.h"
 
 namespace pigpio_sim {
 
@@ -29,9 +30,6 @@ constexpr int kReservedOols = 790;
 
 // ---- wave_rules.cpp: pigpio's arithmetic on pulse lists -------------------------
 
-/* The pending pulses and the added ones merged as two timelines from t=0. */
-std::vector<gpioPulse_t> mergePulses(const std::vector<gpioPulse_t>& pending,
-                                     const gpioPulse_t* added, size_t count);
 int waveCbs(const std::vector<gpioPulse_t>& pulses);
 int waveOols(const std::vector<gpioPulse_t>& pulses);
 uint64_t waveMicros(const std::vector<gpioPulse_t>& pulses);
@@ -79,6 +77,14 @@ struct Faults {
     int waveTxSend = 0;
 };
 
+/* A signal the stand-in sends itself at a set time after the first wave's send
+ * (PIGPIO_SIM_SIGNAL), so that tests can interrupt a send at an exact point. */
+struct PlannedSignal {
+    int signo = 0; // 0: none
+    uint64_t afterSendMicros = 0;
+    bool sent = false;
+};
+
 struct State {
     bool initialised = false;
 
@@ -101,6 +107,12 @@ struct State {
     bool callsCapped = false;
 
     Faults faults;
+    bool simulateOnPi = false; // PIGPIO_SIM_ON_PI
+    std::string modelFile;     // PIGPIO_SIM_MODEL_FILE; empty: the device tree's
+    PlannedSignal signal;
+    bool signalHandlers = true; // gpioInitialise installs pigpio's
+    bool waveSent = false;
+    uint64_t firstSendAt = 0;
     std::string vcdPath;
     int logFd = -1;
 };
@@ -117,6 +129,9 @@ double timeSeconds();
 void resetAll();
 void readEnvironment();
 
+/* The board's model when the machine is a Raspberry Pi, else empty. */
+std::string raspberryPiModel(const std::string& modelFile);
+
 void playUntil(uint64_t at);
 void setLevel(unsigned gpio, int level, uint64_t at);
 bool sending(uint64_t at);
@@ -128,17 +143,28 @@ int createWave();
 int deleteWave(unsigned waveId);
 void clearWaves();
 
+// ---- sim_signals.cpp: pigpio's signal handlers --------------------------------------
+
+/* What gpioInitialise does: one handler for every signal pigpio catches. */
+void installSignalHandlers();
+/* Back to the dispositions from before the first install (a reset). */
+void restoreSignalHandlers();
+/* Sends the planned signal (PIGPIO_SIM_SIGNAL) now; logged first. */
+void sendPlannedSignal(uint64_t at);
+
 // ---- sim_output.cpp: messages, call log, trace, exit report ------------------------
 
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 /* A line on stderr in the real library's style: "YYYY-MM-DD HH:MM:SS fn: text". */
-void complain(const char* fn, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+using pigpio_rules::complain;
 /* The uninitialised check that guards every function needing gpioInitialise. */
 bool initialisedFor(const char* fn);
 
 void openLog(const char* path);
 void recordCall(uint64_t at, const std::string& text);
 void logWarning(uint64_t at, const std::string& text);
+/* A line of the log file only, not a call: `<us> text`. */
+void logEvent(uint64_t at, const std::string& text);
 
 /* Where the real-time clock's 0 lies on CLOCK_MONOTONIC, for a process that times
  * the stand-in from outside (PIGPIO_SIM_ORIGIN). */

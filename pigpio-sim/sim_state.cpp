@@ -2,12 +2,15 @@
 // sent waves against the clock, the pool of created waves, and the reset that
 // reads the PIGPIO_SIM_* environment.
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "sim_core.h"
 
@@ -68,6 +71,29 @@ void useVirtualClock(bool on)
     s.originNs = monotonicNs() - now * 1000u;
 }
 
+namespace {
+
+void sleepUntil(uint64_t monotonicDeadlineNs)
+{
+    const timespec deadline = toTimespec(monotonicDeadlineNs);
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+    }
+}
+
+// Where the planned signal falls on the stand-in clock; kForever when none is due.
+uint64_t plannedSignalAt()
+{
+    const State& s = state();
+    if (s.signal.signo == 0 || s.signal.sent || !s.waveSent) {
+        return kForever;
+    }
+    return s.firstSendAt + s.signal.afterSendMicros;
+}
+
+} // namespace
+
+// A sleep that reaches the planned signal's time stops there for the signal, then
+// sleeps on: blocked, it stays pending; not blocked, its handler runs at that point.
 void sleepSeconds(double seconds)
 {
     if (!(seconds > 0)) {
@@ -75,14 +101,22 @@ void sleepSeconds(double seconds)
     }
     seconds = std::min(seconds, kLongestSleepSeconds);
     State& s = state();
+    const uint64_t signalAt = plannedSignalAt();
     if (s.virtualClock) {
-        s.virtualNow += static_cast<uint64_t>(std::llround(seconds * 1e6));
+        const uint64_t end = s.virtualNow + static_cast<uint64_t>(std::llround(seconds * 1e6));
+        if (signalAt <= end) {
+            s.virtualNow = std::max(s.virtualNow, signalAt);
+            sendPlannedSignal(s.virtualNow);
+        }
+        s.virtualNow = end;
         return;
     }
-    const timespec deadline =
-        toTimespec(monotonicNs() + static_cast<uint64_t>(std::llround(seconds * 1e9)));
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+    const uint64_t deadline = monotonicNs() + static_cast<uint64_t>(std::llround(seconds * 1e9));
+    if (signalAt != kForever && s.originNs + signalAt * 1000u <= deadline) {
+        sleepUntil(s.originNs + signalAt * 1000u);
+        sendPlannedSignal(nowMicros());
     }
+    sleepUntil(deadline);
 }
 
 double timeSeconds()
@@ -408,19 +442,85 @@ int negativeCode(const char* name)
     return static_cast<int>(value);
 }
 
-int failInitFlag()
+// A variable that is 1 (or any non-zero integer) or 0; unset, empty or malformed is 0.
+int flag(const char* name, const char* want)
 {
-    const char* name = "PIGPIO_SIM_FAIL_INIT";
     const char* text = std::getenv(name);
     if (text == nullptr || *text == '\0') {
         return 0;
     }
     long value = 0;
     if (!parseInt(text, value)) {
-        note("ignoring %s=%s: want 1 (fail) or 0", name, text);
+        complain("pigpio stand-in", "ignoring %s=%s: want %s", name, text, want);
         return 0;
     }
     return value != 0 ? 1 : 0;
+}
+
+int failInitFlag()
+{
+    return flag("PIGPIO_SIM_FAIL_INIT", "1 (fail) or 0");
+}
+
+bool simulateOnPiFlag()
+{
+    return flag("PIGPIO_SIM_ON_PI", "1 (simulate on a Raspberry Pi too) or 0") != 0;
+}
+
+// The first line of a model file, up to its NUL (the device tree ends the string
+// with one) or line end, with anything unprintable shown as '?'; empty if unreadable.
+std::string modelIn(const char* path)
+{
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return std::string();
+    }
+    std::array<char, 128> buffer{};
+    ssize_t n = -1;
+    do {
+        n = ::read(fd, buffer.data(), buffer.size());
+    } while (n < 0 && errno == EINTR);
+    ::close(fd);
+    std::string model;
+    for (ssize_t i = 0; i < n; ++i) {
+        const char c = buffer[static_cast<size_t>(i)];
+        if (c == '\0' || c == '\n') {
+            break;
+        }
+        model += std::isprint(static_cast<unsigned char>(c)) != 0 ? c : '?';
+    }
+    return model;
+}
+
+// PIGPIO_SIM_SIGNAL=SIGNO@MICROS: a signal number (1-64) and a time after the send
+// of at most about 11.6 days, so that the sums on the clock stay in range.
+PlannedSignal plannedSignal()
+{
+    const char* name = "PIGPIO_SIM_SIGNAL";
+    const char* text = std::getenv(name);
+    PlannedSignal planned;
+    if (text == nullptr || *text == '\0') {
+        return planned;
+    }
+    const char* at = std::strchr(text, '@');
+    long signo = 0;
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long micros =
+        at != nullptr && std::isdigit(static_cast<unsigned char>(at[1])) != 0
+            ? std::strtoull(at + 1, &end, 10)
+            : 0;
+    const bool good = at != nullptr && end != nullptr && *end == '\0' && errno == 0 &&
+                      micros <= 1000000000000ull &&
+                      parseInt(std::string(text, at).c_str(), signo) && signo >= 1 && signo <= 64;
+    if (!good) {
+        note("ignoring %s=%s: want SIGNAL@MICROS, e.g. 2@3000 (SIGINT 3 ms after the send)", name,
+             text);
+        return planned;
+    }
+    planned.signo = static_cast<int>(signo);
+    planned.afterSendMicros = micros;
+    return planned;
 }
 
 bool virtualClockWanted()
@@ -439,6 +539,24 @@ bool virtualClockWanted()
 
 } // namespace
 
+std::string raspberryPiModel(const std::string& modelFile)
+{
+    std::string model;
+    if (!modelFile.empty()) {
+        model = modelIn(modelFile.c_str());
+    } else {
+        for (const char* path :
+             {"/proc/device-tree/model", "/sys/firmware/devicetree/base/model"}) {
+            model = modelIn(path);
+            if (!model.empty()) {
+                break;
+            }
+        }
+    }
+    const std::string pi = "Raspberry Pi";
+    return model.compare(0, pi.size(), pi) == 0 ? model : std::string();
+}
+
 void readEnvironment()
 {
     State& s = state();
@@ -447,6 +565,10 @@ void readEnvironment()
     s.faults.failInitSource = "PIGPIO_SIM_FAIL_INIT";
     s.faults.waveCreate = negativeCode("PIGPIO_SIM_FAIL_WAVE_CREATE");
     s.faults.waveTxSend = negativeCode("PIGPIO_SIM_FAIL_WAVE_TX_SEND");
+    s.simulateOnPi = simulateOnPiFlag();
+    const char* model = std::getenv("PIGPIO_SIM_MODEL_FILE");
+    s.modelFile = model != nullptr ? model : "";
+    s.signal = plannedSignal();
     const char* vcd = std::getenv("PIGPIO_SIM_VCD");
     s.vcdPath = vcd != nullptr ? vcd : "";
     openLog(std::getenv("PIGPIO_SIM_LOG"));
@@ -457,6 +579,7 @@ void readEnvironment()
 
 void resetAll()
 {
+    restoreSignalHandlers();
     State& s = state();
     const int logFd = s.logFd;
     s = State();

@@ -52,7 +52,7 @@ fi
 # this build (too big, or called too often, to inline), so the frame is
 # carrierFrequency's count: every carrier record is written there.
 counts() { # program -> "total main read frame pigpio stdout"
-    env -i PIGPIO_SIM_CLOCK=virtual "$(command -v valgrind)" --tool=callgrind \
+    env -i PIGPIO_SIM_ON_PI=1 PIGPIO_SIM_CLOCK=virtual "$(command -v valgrind)" --tool=callgrind \
         --callgrind-out-file="cg.$1" "$bin/$1" >/dev/null 2>"cg.$1.err"
     callgrind_annotate --inclusive=yes --auto=no --threshold=100 "cg.$1" | awk '
         /PROGRAM TOTALS/ { gsub(",", "", $1); total = $1 }
@@ -95,11 +95,11 @@ field() { # file measurement field -> value
 
 # ---- memory -------------------------------------------------------------------------
 rss() { # program -> peak resident set, KiB
-    env PIGPIO_SIM_CLOCK=virtual /usr/bin/time -f %M -o "rss.$1" "$bin/$1" >/dev/null
+    env PIGPIO_SIM_ON_PI=1 PIGPIO_SIM_CLOCK=virtual /usr/bin/time -f %M -o "rss.$1" "$bin/$1" >/dev/null
     cat "rss.$1"
 }
 stackPeak() { # program -> largest stack massif saw, bytes (sampled: at least this)
-    env PIGPIO_SIM_CLOCK=virtual valgrind --tool=massif --stacks=yes --heap=no --depth=1 \
+    env PIGPIO_SIM_ON_PI=1 PIGPIO_SIM_CLOCK=virtual valgrind --tool=massif --stacks=yes --heap=no --depth=1 \
         --max-snapshots=1000 --massif-out-file="ms.$1" "$bin/$1" >/dev/null 2>&1
     sed -n 's/^mem_stacks_B=//p' "ms.$1" | sort -n | tail -1
 }
@@ -112,7 +112,7 @@ frames() { # program -> "main emitCode carrierFrequency" frame sizes in bytes
 # Heap blocks allocated in main's calls, and which calls they were made in.  Our own
 # code is what is left once the stand-in's and stdio's are taken away: 0 means none.
 heap() { # program -> "main pigpio stdio own stdioBytes"
-    env PIGPIO_SIM_CLOCK=virtual valgrind --tool=memcheck --xtree-memory=full \
+    env PIGPIO_SIM_ON_PI=1 PIGPIO_SIM_CLOCK=virtual valgrind --tool=memcheck --xtree-memory=full \
         --xtree-memory-file="xt.$1" "$bin/$1" >/dev/null 2>"xt.$1.err"
     for show in totBk totB; do
         callgrind_annotate --inclusive=yes --auto=no --threshold=100 --show=$show \

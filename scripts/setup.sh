@@ -9,7 +9,7 @@
 #   real: the stage against the real pigpio, native and both ARMs (scripts/test-real-pigpio.sh)
 set -euo pipefail
 
-need=(cmake make g++ binutils)
+need=(cmake make g++ binutils linux-libc-dev)
 case "${1:-test}" in
 test | armhf | arm64 | real) need+=(libgtest-dev libgmock-dev) ;;
 esac

@@ -27,10 +27,10 @@ runWithStack()
     local program=$1 kib=$2 status=0
     rm -f "$work/log" "$work/trace.vcd"
     if [ ${#emulator[@]} -gt 0 ]; then
-        (cd "$work" && env -i PIGPIO_SIM_CLOCK=virtual PIGPIO_SIM_LOG=log PIGPIO_SIM_VCD=trace.vcd \
+        (cd "$work" && env -i PIGPIO_SIM_ON_PI=1 PIGPIO_SIM_CLOCK=virtual PIGPIO_SIM_LOG=log PIGPIO_SIM_VCD=trace.vcd \
             "${emulator[@]}" -s "${kib}K" "$bin/$program") > "$work/out" 2>/dev/null || status=$?
     else
-        (cd "$work" && ulimit -s "$kib" && exec env -i PIGPIO_SIM_CLOCK=virtual PIGPIO_SIM_LOG=log \
+        (cd "$work" && ulimit -s "$kib" && exec env -i PIGPIO_SIM_ON_PI=1 PIGPIO_SIM_CLOCK=virtual PIGPIO_SIM_LOG=log \
             PIGPIO_SIM_VCD=trace.vcd "$bin/$program") > "$work/out" 2>/dev/null || status=$?
     fi
     echo "$status $(cksum < "$work/out")"

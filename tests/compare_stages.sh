@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The cross-built senders must behave on the Pi byte for byte as the native ones
 # do here.  Runs the native and the cross-built beamfile and beamones on the same
-# message files and with each fault the pigpio stand-in can inject, on its virtual
-# clock, and compares standard output, exit status, the VCD trace of GPIO 24, the
-# call log with its time column and standard error (its date stamps masked).
+# message files and with each fault the pigpio stand-in can inject, and with a
+# SIGINT during the send, on its virtual clock, and compares standard output, exit
+# status, the VCD trace of GPIO 24, the call log with its time column and standard
+# error (its date stamps masked).
 # Every native run is made twice to show that all of it is deterministic.
 #
 # Usage: compare_stages.sh NATIVE_BIN TARGET_BIN [EMULATOR WORDS...]
@@ -30,6 +31,7 @@ faults=(
     PIGPIO_SIM_FAIL_INIT=1
     PIGPIO_SIM_FAIL_WAVE_CREATE=-67
     PIGPIO_SIM_FAIL_WAVE_TX_SEND=-66
+    PIGPIO_SIM_SIGNAL=2@3012 # SIGINT in the lead burst: held until pigpio is terminated
 )
 
 # Runs one program in a fresh folder $dir: run PROGRAM_PATH DIR MESSAGE FAULT [EMULATOR...]
@@ -41,7 +43,7 @@ run()
     if [ "$message" != none ]; then
         printf '%s' "${messages[$message]}" > "$dir/expected_message.txt"
     fi
-    local settings=(PIGPIO_SIM_CLOCK=virtual PIGPIO_SIM_LOG=log PIGPIO_SIM_VCD=trace.vcd)
+    local settings=(PIGPIO_SIM_ON_PI=1 PIGPIO_SIM_CLOCK=virtual PIGPIO_SIM_LOG=log PIGPIO_SIM_VCD=trace.vcd)
     if [ -n "$fault" ]; then
         settings+=("$fault")
     fi

@@ -4,11 +4,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <pigpio_sim.h>
+#include <pthread.h>
+#include <signal.h>
 
 #include "frame_params.h"
 #include "frame_text.h"
@@ -53,6 +56,7 @@ class Transmitter : public testing::Test {
   protected:
     void SetUp() override
     {
+        setenv("PIGPIO_SIM_ON_PI", "1", 1); // a simulation, on a Raspberry Pi too
         pigpioSimReset();
         pigpioSimUseVirtualClock(1);
     }
@@ -471,6 +475,78 @@ TEST_F(Transmitter, everyFailedTransmissionIsReportedAndReleased)
         EXPECT_EQ(e.output, std::string("code size is 1\n") + c.outputTail);
         EXPECT_EQ(callNames(e.calls), c.calls);
     }
+}
+
+// --- Signals during the send ------------------------------------------------------
+
+// What the caller's own handler saw when its signal came.
+struct Delivery {
+    int count = 0;
+    uint64_t at = 0;
+    std::string lastCall;
+};
+Delivery delivery;
+
+extern "C" void noteDelivery(int /*signo*/)
+{
+    ++delivery.count;
+    delivery.at = pigpioSimNowMicros();
+    const int calls = pigpioSimCallCount();
+    delivery.lastCall = calls > 0 ? pigpioSimCall(calls - 1) : "";
+}
+
+bool blocked(int signo)
+{
+    sigset_t mask;
+    pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+    return sigismember(&mask, signo) == 1;
+}
+
+// A signal that comes during the send waits until pigpio is terminated, and the
+// caller gets its own mask back, on every path.
+TEST_F(Transmitter, signalsWaitUntilPigpioIsTerminated)
+{
+    const Emission whole = emit(Frame{}, std::string(32, '1'));
+    const int wholeEdges = pigpioSimEdgeCount(necFrame::gpioPin);
+
+    struct sigaction action {};
+    action.sa_handler = noteDelivery;
+    sigemptyset(&action.sa_mask);
+    struct sigaction before {};
+    ASSERT_EQ(sigaction(SIGUSR2, &action, &before), 0);
+    sigset_t callers;
+    sigemptyset(&callers);
+    sigaddset(&callers, SIGUSR1); // the caller's own, to be kept
+    sigset_t old;
+    pthread_sigmask(SIG_BLOCK, &callers, &old);
+
+    for (const int failInitialise : {0, 1}) {
+        SCOPED_TRACE(failInitialise);
+        pigpioSimReset();
+        pigpioSimUseVirtualClock(1);
+        pigpioSimSignalHandlers(0); // pigpio's would end this process
+        pigpioSimFailInitialise(failInitialise);
+        pigpioSimSignalAfterSend(SIGUSR2, 3012);
+        delivery = Delivery();
+        const Emission e = emit(Frame{}, std::string(32, '1'));
+        EXPECT_TRUE(blocked(SIGUSR1));
+        EXPECT_FALSE(blocked(SIGUSR2));
+        EXPECT_FALSE(blocked(SIGINT));
+        if (failInitialise != 0) {
+            EXPECT_EQ(e.status, 1);
+            EXPECT_EQ(delivery.count, 0) << "nothing was sent";
+            continue;
+        }
+        EXPECT_EQ(e.status, 0);
+        EXPECT_EQ(e.calls, whole.calls);
+        EXPECT_EQ(pigpioSimEdgeCount(necFrame::gpioPin), wholeEdges);
+        EXPECT_EQ(pigpioSimLevel(necFrame::gpioPin), 0);
+        EXPECT_EQ(delivery.count, 1);
+        EXPECT_EQ(delivery.lastCall, "gpioTerminate()");
+        EXPECT_EQ(delivery.at, 100000U);
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    sigaction(SIGUSR2, &before, nullptr);
 }
 
 } // namespace

@@ -13,8 +13,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include <pigpio.h>
+#include <pthread.h>
+#include <signal.h>
 
 // The NEC frame both senders use, in whole microseconds.
 namespace necFrame {
@@ -108,10 +111,28 @@ static void gap(double gapUs, gpioPulse_t* pulses, int32_t* pulseCount)
 // Plays the records once on gpioPin and returns when they have been sent: 0 when
 // the frame went out, 1 when it did not (pigpio would not start, the waveform
 // could not be created or the send was refused).
+//
+// pigpio's handler for SIGINT, SIGTERM and nearly every other signal terminates
+// pigpio at once and exits, which cuts the wave off mid-frame and leaves the line
+// at whatever level it had: the LED may stay on.  So those signals are blocked from
+// before gpioInitialise, whose threads inherit the mask, until gpioTerminate has
+// returned; then the caller's mask comes back and a signal that came meanwhile takes
+// effect, after the whole frame.  The signals a fault raises in the thread itself
+// (SIGSEGV and the like) stay unblocked: blocking those is undefined, and a crash
+// should not wait.
 static int32_t transmitWave(uint32_t gpioPin, gpioPulse_t* pulses, const int32_t* pulseCount)
 {
+    sigset_t deferred;
+    sigfillset(&deferred);
+    for (const int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS}) {
+        sigdelset(&deferred, fault);
+    }
+    sigset_t callers;
+    pthread_sigmask(SIG_BLOCK, &deferred, &callers);
+
     if (gpioInitialise() < 0) {
         std::puts("GPIO Initialization failed");
+        pthread_sigmask(SIG_SETMASK, &callers, nullptr);
         return 1;
     }
     gpioSetMode(gpioPin, PI_OUTPUT);
@@ -138,6 +159,7 @@ static int32_t transmitWave(uint32_t gpioPin, gpioPulse_t* pulses, const int32_t
         gpioWaveDelete(static_cast<unsigned>(waveId));
     }
     gpioTerminate();
+    pthread_sigmask(SIG_SETMASK, &callers, nullptr);
     return status;
 }
 

@@ -21,8 +21,9 @@ extern "C" {
 
 /* Back to the state of a freshly loaded library: pigpio not initialised, no waves,
  * no pending pulses, every line an input at level 0, the clock at 0, call log,
- * edges and kept wave empty.  Faults and the clock mode are read again from the
- * environment (PIGPIO_SIM_FAIL_*, PIGPIO_SIM_CLOCK); the setters below override them. */
+ * edges and kept wave empty, and where pigpio's signal handler is, the disposition
+ * from before the first gpioInitialise put back.  Faults, the clock mode and the rest of the
+ * PIGPIO_SIM_* environment are read again; the setters below override them. */
 void pigpioSimReset(void);
 
 /* Fault injection.  A non-zero `fail` makes every gpioInitialise return
@@ -31,6 +32,17 @@ void pigpioSimReset(void);
 void pigpioSimFailInitialise(int fail);
 void pigpioSimFailWaveCreate(int errorCode);
 void pigpioSimFailWaveTxSend(int errorCode);
+
+/* Sends `signo` to this process, through its real signal mask, when the clock
+ * reaches `micros` after the first gpioWaveTxSend since the reset: a time_sleep that
+ * reaches that point stops there for it (a blocked signal stays pending, else its
+ * handler runs), then sleeps on.  Once; 0 clears it.  (PIGPIO_SIM_SIGNAL.) */
+void pigpioSimSignalAfterSend(int signo, uint64_t micros);
+
+/* Non-zero (the default after a reset): gpioInitialise installs pigpio's signal
+ * handlers, as pigpio does.  0: it leaves the process's own alone, for a test
+ * process that needs them (libFuzzer's timeout alarm is a SIGALRM). */
+void pigpioSimSignalHandlers(int install);
 
 /* Non-zero: the virtual clock, where time_sleep advances time instead of sleeping. */
 void pigpioSimUseVirtualClock(int on);

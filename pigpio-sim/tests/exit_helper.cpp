@@ -1,5 +1,6 @@
-// A program that ends in a given state, for the tests of the end-of-process report.
-// Run with PIGPIO_SIM_CLOCK=virtual; the scenario is the only argument.
+// A program that ends in a given state, for the tests of the end-of-process report
+// and of pigpio's signal handlers.  Run with PIGPIO_SIM_CLOCK=virtual; the scenario
+// is the only argument.
 #include <cstring>
 #include <vector>
 
@@ -31,13 +32,19 @@ int main(int argc, char** argv)
     if (gpioInitialise() < 0) {
         return 1;
     }
-    if (std::strcmp(scenario, "clean") == 0) {
-        const int id = sendCarrier(3);
+    const bool clean = std::strcmp(scenario, "clean") == 0;
+    const bool longer = std::strcmp(scenario, "long") == 0;
+    const bool thenSleep = std::strcmp(scenario, "long-then-sleep") == 0;
+    if (clean || longer || thenSleep) {
+        const int id = sendCarrier(clean ? 3 : 100); // 78 or 2620 us
         while (gpioWaveTxBusy() > 0) {
             time_sleep(0.1);
         }
         gpioWaveDelete(static_cast<unsigned>(id));
         gpioTerminate();
+        if (thenSleep) {
+            time_sleep(0.1);
+        }
     } else if (std::strcmp(scenario, "abandoned") == 0) {
         sendCarrier(100);     // 2620 us
         time_sleep(0.001008); // the 77th on pulse has just started

@@ -1,4 +1,6 @@
 // Initialisation, termination and the plain GPIO calls.
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <regex>
 
@@ -136,4 +138,99 @@ TEST_F(SimTest, WriteDrivesTheLineAndLevelsSurviveTerminate)
     EXPECT_EQ(gpioRead(40), 1);
     EXPECT_EQ(edgesOf(40), (Edges{{7, 1}}));
     EXPECT_EQ(pigpioSimLevel(54), -1);
+}
+
+// On a Raspberry Pi the stand-in refuses to start unless a simulation is asked for,
+// so that a build against it never passes for one that sends.
+namespace {
+
+struct PiCase {
+    const char* what;
+    std::string model; // the model file's bytes
+    bool missing;      // no model file at all
+    const char* onPi;  // PIGPIO_SIM_ON_PI, nullptr: unset
+    const char* shown; // the model the note names; nullptr: initialises
+};
+
+const std::string pi4 = std::string("Raspberry Pi 4 Model B Rev 1.4\0", 31);
+
+const PiCase kPiCases[] = {
+    {"Pi4", pi4, false, nullptr, "Raspberry Pi 4 Model B Rev 1.4"},
+    {"Pi4OnPi", pi4, false, "1", nullptr},
+    {"Pi4OnPiZero", pi4, false, "0", "Raspberry Pi 4 Model B Rev 1.4"},
+    {"Pi5", std::string("Raspberry Pi 5 Model B Rev 1.0\0", 31), false, nullptr,
+     "Raspberry Pi 5 Model B Rev 1.0"},
+    {"Pi5OnPi", std::string("Raspberry Pi 5 Model B Rev 1.0\0", 31), false, "1", nullptr},
+    {"JustRaspberryPi", std::string("Raspberry Pi\0", 13), false, nullptr, "Raspberry Pi"},
+    {"JustRaspberryPiOnPi", std::string("Raspberry Pi\0", 13), false, "1", nullptr},
+    {"TextLine", "Raspberry Pi Compute Module 4 Rev 1.0\n", false, nullptr,
+     "Raspberry Pi Compute Module 4 Rev 1.0"},
+    {"OnlyRaspberry", std::string("Raspberry\0", 10), false, nullptr, nullptr},
+    {"OtherBoard", std::string("Pine64 RockPro64 v2.1\0", 22), false, nullptr, nullptr},
+    {"OtherBoardOnPi", std::string("Pine64 RockPro64 v2.1\0", 22), false, "1", nullptr},
+    {"Empty", "", false, nullptr, nullptr},
+    {"EmptyOnPi", "", false, "1", nullptr},
+    {"Missing", "", true, nullptr, nullptr},
+    {"MissingOnPi", "", true, "1", nullptr},
+};
+
+class OnAPi : public SimTest, public ::testing::WithParamInterface<PiCase> {};
+
+} // namespace
+
+TEST_P(OnAPi, RefusesUnlessASimulationIsAskedFor)
+{
+    const PiCase& c = GetParam();
+    const std::string model = tempPath("model");
+    if (!c.missing) {
+        std::FILE* file = std::fopen(model.c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        EXPECT_EQ(std::fwrite(c.model.data(), 1, c.model.size(), file), c.model.size());
+        EXPECT_EQ(std::fclose(file), 0);
+    }
+    setenv("PIGPIO_SIM_MODEL_FILE", model.c_str(), 1);
+    if (c.onPi == nullptr) {
+        unsetenv("PIGPIO_SIM_ON_PI");
+    } else {
+        setenv("PIGPIO_SIM_ON_PI", c.onPi, 1);
+    }
+    pigpioSimReset();
+    CaptureStderr();
+    const int result = gpioInitialise();
+    const std::string err = GetCapturedStderr();
+    if (c.shown == nullptr) {
+        EXPECT_EQ(result, 79);
+        EXPECT_EQ(err, "");
+        return;
+    }
+    EXPECT_EQ(result, PI_INIT_FAILED);
+    const std::string stamp = "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d ";
+    const std::regex note(
+        stamp + "initCheckPermitted: pigpio stand-in: this machine is a " + c.shown +
+        ", but this build only simulates one and sends nothing\n" + stamp +
+        "initCheckPermitted: pigpio stand-in: to send, reconfigure with -DBEAM_PIGPIO=auto on "
+        "the Pi and rebuild \\(scripts/build-pigpio.sh installs pigpio where it is missing\\); "
+        "PIGPIO_SIM_ON_PI=1 simulates anyway\n");
+    EXPECT_TRUE(std::regex_match(err, note)) << err;
+    EXPECT_EQ(gpioSetMode(24, PI_OUTPUT), PI_NOT_INITIALISED);
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, OnAPi, ::testing::ValuesIn(kPiCases),
+                         [](const auto& test) { return std::string(test.param.what); });
+
+TEST_F(SimTest, MalformedOnPiIsNotASimulation)
+{
+    const std::string model = tempPath("model");
+    std::FILE* file = std::fopen(model.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(std::fwrite(pi4.data(), 1, pi4.size(), file), pi4.size());
+    EXPECT_EQ(std::fclose(file), 0);
+    setenv("PIGPIO_SIM_MODEL_FILE", model.c_str(), 1);
+    setenv("PIGPIO_SIM_ON_PI", "yes", 1);
+    CaptureStderr();
+    pigpioSimReset();
+    EXPECT_EQ(gpioInitialise(), PI_INIT_FAILED);
+    const std::string err = GetCapturedStderr();
+    EXPECT_NE(err.find("pigpio stand-in: ignoring PIGPIO_SIM_ON_PI=yes: want 1"), std::string::npos)
+        << err;
 }

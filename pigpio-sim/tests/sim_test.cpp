@@ -9,9 +9,12 @@ void freshLibrary()
 {
     for (const char* name :
          {"PIGPIO_SIM_CLOCK", "PIGPIO_SIM_LOG", "PIGPIO_SIM_VCD", "PIGPIO_SIM_ORIGIN",
-          "PIGPIO_SIM_FAIL_INIT", "PIGPIO_SIM_FAIL_WAVE_CREATE", "PIGPIO_SIM_FAIL_WAVE_TX_SEND"}) {
+          "PIGPIO_SIM_FAIL_INIT", "PIGPIO_SIM_FAIL_WAVE_CREATE", "PIGPIO_SIM_FAIL_WAVE_TX_SEND",
+          "PIGPIO_SIM_MODEL_FILE", "PIGPIO_SIM_SIGNAL"}) {
         unsetenv(name);
     }
+    // A simulation, on a Raspberry Pi too; the helper processes inherit it.
+    setenv("PIGPIO_SIM_ON_PI", "1", 1);
     pigpioSimReset();
     pigpioSimUseVirtualClock(1);
 }

@@ -19,7 +19,8 @@ class SimTest : public ::testing::Test {
     void TearDown() override;
 };
 
-/* Clears every PIGPIO_SIM_* variable, then resets onto the virtual clock. */
+/* Clears every PIGPIO_SIM_* variable but PIGPIO_SIM_ON_PI=1, then resets onto the
+ * virtual clock. */
 void freshLibrary();
 /* Advances the virtual clock by whole microseconds. */
 void sleepMicros(uint64_t micros);

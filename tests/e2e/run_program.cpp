@@ -1,5 +1,6 @@
 #include "run_program.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -57,41 +58,82 @@ double secondsSince(const timespec& start)
            static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
 }
 
+long long monotonicNs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+bool fileHolds(const std::string& path, const std::string& text)
+{
+    std::ifstream in(path, std::ios::binary);
+    const std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return content.find(text) != std::string::npos;
+}
+
+// While a signal waits for its condition, the file is looked at this often.
+constexpr int signalCheckMs = 1;
+
+// How long to wait for output: until the deadline (for ever once the child is
+// killed), or less while a signal waits for its condition.
+int pollTimeoutMs(const timespec& start, bool killed, bool waiting)
+{
+    const double left = runDeadlineSeconds - secondsSince(start);
+    const int untilDeadline = killed ? -1 : left > 0 ? static_cast<int>(left * 1000) + 1 : 0;
+    if (!waiting) {
+        return untilDeadline;
+    }
+    return untilDeadline < 0 ? signalCheckMs : std::min(untilDeadline, signalCheckMs);
+}
+
+// Appends what one pipe has to its sink; closes it, and gives false, at its end.
+bool readPipe(pollfd& pipe, std::string& sink)
+{
+    char buffer[4096];
+    const ssize_t n = read(pipe.fd, buffer, sizeof buffer);
+    if (n > 0) {
+        sink.append(buffer, static_cast<size_t>(n));
+        return true;
+    }
+    if (n < 0 && errno == EINTR) {
+        return true;
+    }
+    close(pipe.fd);
+    pipe.fd = -1;
+    return false;
+}
+
 // Reads both pipes to their ends together, so neither child stream can block,
-// and kills the child once it has run past the deadline.
-void drain(pid_t pid, const timespec& start, int outFd, int errFd, std::string& out,
-           std::string& err)
+// sends the child the signal `when` asks for once it is met, and kills the child
+// once it has run past the deadline.
+void drain(pid_t pid, const timespec& start, int outFd, int errFd, const SignalWhen& when,
+           Outcome& run)
 {
     pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
-    std::string* sinks[2] = {&out, &err};
+    std::string* sinks[2] = {&run.out, &run.err};
     int open = 2;
     bool killed = false;
+    bool waiting = when.signal != 0;
     while (open > 0) {
-        const double left = runDeadlineSeconds - secondsSince(start);
-        const int timeoutMs = killed ? -1 : left > 0 ? static_cast<int>(left * 1000) + 1 : 0;
-        const int ready = poll(fds, 2, timeoutMs);
-        if (ready < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
+        if (waiting && fileHolds(when.file, when.text)) {
+            kill(pid, when.signal);
+            run.signalledNs = monotonicNs();
+            waiting = false;
+        }
+        const int ready = poll(fds, 2, pollTimeoutMs(start, killed, waiting));
+        if (ready < 0 && errno != EINTR) {
             throw std::runtime_error("poll failed");
         }
-        if (ready == 0) {
-            kill(pid, SIGKILL);
-            killed = true;
+        if (ready <= 0) {
+            if (!killed && secondsSince(start) >= runDeadlineSeconds) {
+                kill(pid, SIGKILL);
+                killed = true;
+            }
             continue;
         }
         for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0) {
-                continue;
-            }
-            char buffer[4096];
-            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                sinks[i]->append(buffer, static_cast<size_t>(n));
-            } else if (n == 0 || errno != EINTR) {
-                close(fds[i].fd);
-                fds[i].fd = -1;
+            if (fds[i].fd >= 0 && fds[i].revents != 0 && !readPipe(fds[i], *sinks[i])) {
                 --open;
             }
         }
@@ -135,7 +177,7 @@ std::string installedProgram(const std::string& name)
 namespace {
 
 Outcome spawn(const std::vector<std::string>& args, const std::string& dir,
-              const std::vector<std::string>& env, int user)
+              const std::vector<std::string>& env, int user, const SignalWhen& when)
 {
     std::vector<std::string> envp;
     for (char** e = environ; *e != nullptr; ++e) {
@@ -144,6 +186,12 @@ Outcome spawn(const std::vector<std::string>& args, const std::string& dir,
         }
     }
     envp.insert(envp.end(), env.begin(), env.end());
+    const std::string onPi = "PIGPIO_SIM_ON_PI=";
+    if (std::none_of(env.begin(), env.end(), [&onPi](const std::string& e) {
+            return e.compare(0, onPi.size(), onPi) == 0;
+        })) {
+        envp.push_back(onPi + "1");
+    }
     std::vector<std::string> argv = args;
     std::vector<char*> argvp = pointers(argv);
     std::vector<char*> envpp = pointers(envp);
@@ -179,12 +227,13 @@ Outcome spawn(const std::vector<std::string>& args, const std::string& dir,
     close(outPipe[1]);
     close(errPipe[1]);
     Outcome run;
-    drain(pid, start, outPipe[0], errPipe[0], run.out, run.err);
+    drain(pid, start, outPipe[0], errPipe[0], when, run);
     siginfo_t exited{};
     while (waitid(P_PID, static_cast<id_t>(pid), &exited, WEXITED | WNOWAIT) < 0 &&
            errno == EINTR) {
     }
     run.seconds = secondsSince(start);
+    run.exitedNs = monotonicNs();
     run.read = bytesRead(pid);
     int wstatus = 0;
     while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
@@ -195,16 +244,32 @@ Outcome spawn(const std::vector<std::string>& args, const std::string& dir,
 
 } // namespace
 
-Outcome runProgram(const std::string& program, const std::string& dir,
-                   const std::vector<std::string>& env, const std::vector<std::string>& args,
-                   int user)
+namespace {
+
+std::vector<std::string> commandLine(const std::string& program,
+                                     const std::vector<std::string>& args)
 {
     std::vector<std::string> argv = emulatorWords();
     const std::vector<std::string> outer = wrapper();
     argv.insert(argv.end(), outer.begin(), outer.end());
     argv.push_back(program);
     argv.insert(argv.end(), args.begin(), args.end());
-    return spawn(argv, dir, env, user);
+    return argv;
+}
+
+} // namespace
+
+Outcome runProgram(const std::string& program, const std::string& dir,
+                   const std::vector<std::string>& env, const std::vector<std::string>& args,
+                   int user)
+{
+    return spawn(commandLine(program, args), dir, env, user, SignalWhen{});
+}
+
+Outcome runProgramSignalled(const std::string& program, const std::string& dir,
+                            const std::vector<std::string>& env, const SignalWhen& when)
+{
+    return spawn(commandLine(program, {}), dir, env, -1, when);
 }
 
 Outcome runHostProgram(const std::string& program, const std::string& dir,
@@ -212,7 +277,7 @@ Outcome runHostProgram(const std::string& program, const std::string& dir,
 {
     std::vector<std::string> argv = {program};
     argv.insert(argv.end(), args.begin(), args.end());
-    return spawn(argv, dir, {}, -1);
+    return spawn(argv, dir, {}, -1, SignalWhen{});
 }
 
 TempDir::TempDir()

@@ -10,8 +10,18 @@ struct Outcome {
     int status = -1; // exit status, or 128 + the signal that ended it
     std::string out;
     std::string err;
-    double seconds = 0;  // wall-clock time from start to exit
-    long long read = -1; // bytes the process read with read(2) and kin, -1 if unknown
+    double seconds = 0;        // wall-clock time from start to exit
+    long long read = -1;       // bytes the process read with read(2) and kin, -1 if unknown
+    long long signalledNs = 0; // CLOCK_MONOTONIC when the harness signalled it, 0 if not
+    long long exitedNs = 0;    // CLOCK_MONOTONIC when the harness saw it end
+};
+
+// A signal the harness sends the running program from outside, once the file
+// `file` holds `text` (say, once the stand-in's log shows the wave's send).
+struct SignalWhen {
+    int signal = 0;
+    std::string file;
+    std::string text;
 };
 
 // A program still running this long is killed (status 128 + SIGKILL).
@@ -21,7 +31,9 @@ constexpr int runDeadlineSeconds = 20;
 std::string installedProgram(const std::string& name);
 
 // Runs program in dir with this process's environment, less any PIGPIO_SIM_*
-// variable, plus `env` ("NAME=value" each).  Standard input is empty.  With a
+// variable, plus `env` ("NAME=value" each), and PIGPIO_SIM_ON_PI=1 unless `env`
+// names it: the stand-in refuses to start on a Raspberry Pi unless a simulation is
+// asked for.  Standard input is empty.  With a
 // user id of 0 or more, the program runs as that user and group, with no other
 // groups (this process must be root); it then exits 125 if the switch failed.
 // A program that cannot be started exits 127; both say why on standard error.
@@ -30,6 +42,10 @@ std::string installedProgram(const std::string& name);
 Outcome runProgram(const std::string& program, const std::string& dir,
                    const std::vector<std::string>& env, const std::vector<std::string>& args = {},
                    int user = -1);
+
+// The same, and the harness sends the program `when.signal` once `when` is met.
+Outcome runProgramSignalled(const std::string& program, const std::string& dir,
+                            const std::vector<std::string>& env, const SignalWhen& when);
 
 // Runs a program of the machine that runs the tests (a tool such as sigrok-cli),
 // never through the emulator of a cross build, as runProgram does otherwise.
