@@ -1,27 +1,7 @@
 # Cross build for a Raspberry Pi under 32-bit Linux (ARM hard-float) with Debian's
 # cross compiler (crossbuild-essential-armhf):
-#   cmake -S . -B build-armhf --toolchain cmake/arm-linux-gnueabihf.cmake
-# CTest and the tests that start programs run the ARM binaries through qemu-user,
-# which takes the target's loader and libraries from the cross sysroot.
-set(CMAKE_SYSTEM_NAME Linux)
+#   cmake --preset armhf   (or: cmake -S . -B build-armhf --toolchain cmake/arm-linux-gnueabihf.cmake)
+set(BEAM_CROSS_TRIPLE arm-linux-gnueabihf)
 set(CMAKE_SYSTEM_PROCESSOR arm)
-
-set(BEAM_CROSS_SYSROOT /usr/arm-linux-gnueabihf)
-set(CMAKE_C_COMPILER arm-linux-gnueabihf-gcc)
-set(CMAKE_CXX_COMPILER arm-linux-gnueabihf-g++)
-
-# Libraries and headers come from the sysroot only, never from this machine;
-# programs (readelf, qemu) from this machine.
-set(CMAKE_FIND_ROOT_PATH ${BEAM_CROSS_SYSROOT})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# An absolute path, since the tests exec it without a search.
-find_program(BEAM_QEMU_ARM qemu-arm REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${BEAM_QEMU_ARM} -L ${BEAM_CROSS_SYSROOT})
-
-# GCC notes that passing some std:: types changed ABI in GCC 7.1; nothing built
-# by an older compiler is linked here, so the notes only bury real warnings.
-set(CMAKE_CXX_FLAGS_INIT "-Wno-psabi")
+set(BEAM_QEMU qemu-arm)
+include(${CMAKE_CURRENT_LIST_DIR}/debian-cross.cmake)

@@ -56,23 +56,7 @@ int addGeneric(unsigned numPulses, const gpioPulse_t* pulses)
     if (!initialisedFor(fn)) {
         return PI_NOT_INITIALISED;
     }
-    if (numPulses > PI_WAVE_MAX_PULSES) {
-        complain(fn, "bad number of pulses (%u)", numPulses);
-        return PI_TOO_MANY_PULSES;
-    }
-    if (pulses == nullptr) {
-        complain(fn, "bad (NULL) pulses pointer");
-        return PI_BAD_POINTER;
-    }
-    std::vector<gpioPulse_t>& pending = state().pending;
-    if (numPulses > 0) {
-        std::vector<gpioPulse_t> merged = mergePulses(pending, pulses, numPulses);
-        if (merged.size() >= static_cast<size_t>(PI_WAVE_MAX_PULSES)) {
-            return PI_TOO_MANY_PULSES;
-        }
-        pending.swap(merged);
-    }
-    return static_cast<int>(pending.size());
+    return pigpio_rules::addPulses(state().pending, numPulses, pulses);
 }
 
 int txSend(unsigned waveId, unsigned mode, uint64_t at)

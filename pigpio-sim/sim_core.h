@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "pigpio.h"
+#include "pigpio_rules.h"
 
 namespace pigpio_sim {
 
@@ -29,9 +30,6 @@ constexpr int kReservedOols = 790;
 
 // ---- wave_rules.cpp: pigpio's arithmetic on pulse lists -------------------------
 
-/* The pending pulses and the added ones merged as two timelines from t=0. */
-std::vector<gpioPulse_t> mergePulses(const std::vector<gpioPulse_t>& pending,
-                                     const gpioPulse_t* added, size_t count);
 int waveCbs(const std::vector<gpioPulse_t>& pulses);
 int waveOols(const std::vector<gpioPulse_t>& pulses);
 
@@ -157,7 +155,7 @@ void sendPlannedSignal(uint64_t at);
 
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 /* A line on stderr in the real library's style: "YYYY-MM-DD HH:MM:SS fn: text". */
-void complain(const char* fn, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+using pigpio_rules::complain;
 /* The uninitialised check that guards every function needing gpioInitialise. */
 bool initialisedFor(const char* fn);
 

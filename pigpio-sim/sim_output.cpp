@@ -70,30 +70,12 @@ std::string format(const char* fmt, ...)
     return text;
 }
 
-// NOLINTNEXTLINE(cert-dcl50-cpp): printf-style, so the format attribute checks every call
-void complain(const char* fn, const char* fmt, ...)
-{
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char stamp[32];
-    // On failure strftime leaves the buffer undefined: then the line goes without a date.
-    if (std::strftime(stamp, sizeof stamp, "%F %T", &local) == 0) {
-        stamp[0] = '\0';
-    }
-    va_list args;
-    va_start(args, fmt);
-    const std::string text = vformat(fmt, args);
-    va_end(args);
-    writeAll(STDERR_FILENO, std::string(stamp) + " " + fn + ": " + text + "\n");
-}
-
 bool initialisedFor(const char* fn)
 {
     if (state().initialised) {
         return true;
     }
-    complain(fn, "pigpio uninitialised, call gpioInitialise()");
+    pigpio_rules::notInitialised(fn);
     return false;
 }
 

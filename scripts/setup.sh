@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, from the distribution's packages.
 # Usage: scripts/setup.sh [build|test|armhf|arm64|decode|perf|fuzz|valgrind|lint|real|
-#                         pigpio|pigpio-armhf|pigpio-arm64]
-#   (default: test, which includes build; armhf, arm64, valgrind, lint and real include test)
+#                         pigpio|pigpio-armhf|pigpio-arm64|kernel-vm]
+#   (default: test, which includes build; armhf, arm64, valgrind, lint, real and
+#   kernel-vm include test)
 #   decode: only sigrok-cli, the independent NEC decoder of the traces
 #   pigpio*: building pigpio's library from its source (scripts/build-pigpio.sh)
 #   real: the stage against the real pigpio, native and both ARMs (scripts/test-real-pigpio.sh)
 set -euo pipefail
 
-need=(cmake make g++ binutils)
+need=(cmake make g++ binutils linux-libc-dev)
 case "${1:-test}" in
 test | armhf | arm64 | real) need+=(libgtest-dev libgmock-dev) ;;
 esac
@@ -40,6 +41,11 @@ case "${1:-test}" in
 valgrind) need+=(libgtest-dev libgmock-dev valgrind) ;;
 lint) need+=(libgtest-dev libgmock-dev clang-tidy cppcheck clang-format) ;;
 esac
+# kernel-vm: a VM of Debian's kernel, without KVM, whose initramfs holds busybox;
+# the kernel's modules may come compressed (scripts/test-kernel-vm.sh).
+if [ "${1:-test}" = kernel-vm ]; then
+    need+=(libgtest-dev libgmock-dev qemu-system-x86 busybox-static cpio xz-utils zstd)
+fi
 
 missing=()
 for package in "${need[@]}"; do

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs the whole test suite against the pigpio stand-in.
+# Sets up, builds and runs the whole test suite against the pigpio stand-in, then
+# the build on the kernel's IR transmitter (pigpio-lirc) with its own tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -7,3 +8,7 @@ scripts/setup.sh test
 cmake --preset test >/dev/null
 cmake --build build -j "$(nproc)"
 ctest --test-dir build --output-on-failure -j "$(nproc)"
+
+cmake --preset kernel >/dev/null
+cmake --build build-kernel -j "$(nproc)"
+ctest --test-dir build-kernel --output-on-failure -j "$(nproc)"

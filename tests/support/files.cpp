@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include <ftw.h>
+#include <sys/stat.h>
 
 std::string readFile(const std::string& path)
 {
@@ -17,7 +18,8 @@ std::string readFile(const std::string& path)
 TempDir::TempDir()
 {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/beam-test-XXXXXX";
+    std::string pattern =
+        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/beam-test-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("mkdtemp failed");
     }
@@ -34,5 +36,9 @@ TempDir::~TempDir()
 
 void TempDir::write(const std::string& name, const std::string& bytes) const
 {
+    for (size_t slash = name.find('/'); slash != std::string::npos;
+         slash = name.find('/', slash + 1)) {
+        mkdir(file(name.substr(0, slash)).c_str(), 0755);
+    }
     std::ofstream(file(name), std::ios::binary) << bytes;
 }

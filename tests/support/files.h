@@ -24,7 +24,7 @@ class TempDir {
     {
         return path_ + "/" + name;
     }
-    // Writes bytes to a file in the folder.
+    // Writes bytes to a file in the folder, and the folders on its way.
     void write(const std::string& name, const std::string& bytes) const;
     // The whole content of a file in the folder, empty when it does not exist.
     std::string read(const std::string& name) const

@@ -160,13 +160,24 @@ long long bytesRead(pid_t pid)
     _exit(status);
 }
 
-// This process's environment, less any PIGPIO_SIM_* variable, plus env, and
-// PIGPIO_SIM_ON_PI=1 unless env names it.
+// Whether "NAME=value" sets the variable of the setting `name=`.
+bool sets(const std::string& setting, const char* name, size_t length)
+{
+    return setting.compare(0, length, name, length) == 0;
+}
+
+// This process's environment, less any PIGPIO_SIM_* variable and any that env
+// sets, plus env, and PIGPIO_SIM_ON_PI=1 unless env names it.
 std::vector<std::string> environment(const std::vector<std::string>& env)
 {
     std::vector<std::string> envp;
     for (char** e = environ; *e != nullptr; ++e) {
-        if (std::strncmp(*e, "PIGPIO_SIM_", 11) != 0) {
+        const char* equals = std::strchr(*e, '=');
+        const size_t length = equals != nullptr ? static_cast<size_t>(equals - *e) + 1 : 0;
+        if (std::strncmp(*e, "PIGPIO_SIM_", 11) != 0 &&
+            std::none_of(env.begin(), env.end(), [e, length](const std::string& setting) {
+                return sets(setting, *e, length);
+            })) {
             envp.emplace_back(*e);
         }
     }

@@ -46,13 +46,13 @@ struct Command {
     SignalWhen signal;       // sent once met, if its signal is not 0
 };
 
-// Runs a command with this process's environment, less any PIGPIO_SIM_* variable,
-// plus `env`, and PIGPIO_SIM_ON_PI=1 unless `env` names it: the stand-in refuses to
-// start on a Raspberry Pi unless a simulation is asked for.  Standard input is
-// empty.  A program that cannot be started exits 127 (126 when the folder cannot
-// be entered); either way it says why on standard error.  Unless direct, the
-// command line is the cross emulator (if any), then BEAM_TEST_WRAPPER's words (if
-// set), then the program and args.
+// Runs a command with this process's environment, less any PIGPIO_SIM_* variable
+// and any that `env` sets, plus `env` ("NAME=value" each), and PIGPIO_SIM_ON_PI=1
+// unless `env` names it: the stand-in refuses to start on a Raspberry Pi unless a
+// simulation is asked for.  Standard input is empty.  A program that cannot be
+// started exits 127 (126 when the folder cannot be entered); either way it says
+// why on standard error.  Unless direct, the command line is the cross emulator
+// (if any), then BEAM_TEST_WRAPPER's words (if set), then the program and args.
 Outcome runCommand(const Command& command);
 
 // The path of an installed program, e.g. installedProgram("beamfile").

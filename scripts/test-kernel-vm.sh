@@ -1,0 +1,338 @@
+#!/usr/bin/env bash
+# CI stage: the senders, built against the kernel's IR transmit interface (cmake
+# --preset kernel), checked by the Linux kernel itself.  Debian's own kernel boots
+# in qemu (no KVM), loads its IR stack (rc-core, the NEC decoder and the
+# rc-loopback device, which receives what is sent) and runs every case from an
+# initramfs (tests/kernel-vm/init.sh).  What the kernel received and decoded must
+# be what each code calls for; the stand-in's traces of the same codes, replayed
+# through the same device, must be received and decoded the same way.
+#
+# Usage: scripts/test-kernel-vm.sh [--perf]
+#   --perf  also times 20 runs of beamfile in the VM and prints a table
+set -euo pipefail
+cd "$(dirname "$0")/.."
+started=$SECONDS
+perf=0
+case "${1:-}" in
+--perf) perf=1 ;;
+"") ;;
+*)
+    echo "usage: $0 [--perf]" >&2
+    exit 2
+    ;;
+esac
+
+scripts/setup.sh kernel-vm
+
+# Each case: name, program, code (bits:DIGITS, nec:ADDRESS,COMMAND or
+# raw:HEX for nec-code), setup (plain; device=PATH, user, notx: refused; carrier:
+# the carrier the device reports instead of the frame), and what the
+# kernel's NEC decoder should make of it: scancode and protocol (RC_PROTO_NEC 9,
+# NECX 10, NEC32 11), or "-" for nothing.  A byte's inverse makes NEC; an address
+# that is not its copy's inverse makes NECX (address, copy, command); a command
+# that is not makes NEC32 (copy, address, command's copy, command).
+example=00000000111111111010001001011101
+ones=11111111111111111111111111111111
+cases=(
+    "01-example beamfile bits:$example plain 0x45 9"
+    "02-lg-power beamfile nec:0x04,0x08 plain 0x408 9"
+    "03-address-20 beamfile nec:0x20,0x10 plain 0x2010 9"
+    "04-address-ff beamfile nec:0xFF,0x00 plain 0xff00 9"
+    "05-extended beamfile nec:0x7A84,0x15 plain 0x847a15 10"
+    "06-raw-nec32 beamfile raw:0x12345678 plain 0x2c481e6a 11"
+    "07-ones beamones bits:$ones plain 0xffffffff 11"
+    "08-incomplete beamfile bits:${example:0:8} plain - -"
+    "09-no-device beamfile bits:$example device=/dev/lirc7 - -"
+    "10-not-lirc beamfile bits:$example device=/dev/null - -"
+    "11-no-access beamfile bits:$example user - -"
+    "12-no-transmitter beamfile bits:$example notx - -"
+    "13-carrier beamfile bits:$example carrier - -"
+)
+
+vm=build-kernel/vm
+root=$vm/root
+host=$vm/host
+reader=$PWD/build/tests/kernel-vm/lirc_reader
+
+step() {
+    printf '== %s (%d s)\n' "$1" $((SECONDS - started))
+}
+
+step "builds: the stand-in's (build) and the kernel's (build-kernel)"
+cmake --preset test >/dev/null
+cmake --build build -j2 --target beamfile beamones nec-code lirc_reader lirc_write_clock
+cmake --preset kernel >/dev/null
+cmake --build build-kernel -j2 --target beamfile beamones nec-code
+rm -rf "$root" "$host"
+mkdir -p "$root"/{bin,modules,tools,cases,replay} "$host"
+cmake --install build-kernel --prefix "$PWD/$root/beam" >/dev/null
+
+step "Debian's kernel"
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+imageName() {
+    apt-cache depends linux-image-amd64 2>/dev/null |
+        awk '$1 == "Depends:" && $2 ~ /^linux-image-/ { print $2; exit }'
+}
+# A kernel package into the cache, then unpacked there.  Only the kernel and three
+# modules are kept; vmlinuz comes last, so its presence means the cache is whole.
+downloadKernel() {
+    rm -rf "$vm/cache/$1"
+    mkdir -p "$vm/cache/$1/deb"
+    (cd "$vm/cache/$1/deb" && apt-get download -q -o APT::Sandbox::User=root "$1" >/dev/null)
+}
+unpackKernel() {
+    local image=$1 cache=$vm/cache/$1 release=${1#linux-image-} module modules
+    dpkg-deb -x "$cache"/deb/*.deb "$cache/unpacked"
+    dpkg-deb -f "$cache"/deb/*.deb Version >"$cache/version"
+    modules=$cache/unpacked/lib/modules/$release/kernel/drivers/media/rc
+    # busybox insmod loads plain .ko files only.
+    for module in rc-core ir-nec-decoder rc-loopback; do
+        if [ -f "$modules/$module.ko" ]; then
+            cp "$modules/$module.ko" "$cache/"
+        elif [ -f "$modules/$module.ko.xz" ]; then
+            xz -dc "$modules/$module.ko.xz" >"$cache/$module.ko"
+        elif [ -f "$modules/$module.ko.zst" ]; then
+            zstd -qdc "$modules/$module.ko.zst" >"$cache/$module.ko"
+        else
+            echo "kernel-vm: no module $module in $image" >&2
+            exit 1
+        fi
+    done
+    cp "$cache/unpacked/boot/vmlinuz-$release" "$cache/vmlinuz.part"
+    rm -rf "$cache/unpacked" "$cache/deb"
+    mv "$cache/vmlinuz.part" "$cache/vmlinuz"
+}
+image=$(imageName)
+# A package list older than the archive may name a kernel no longer there.
+if [ -z "$image" ] || { [ ! -f "$vm/cache/$image/vmlinuz" ] && ! downloadKernel "$image"; }; then
+    "${sudo[@]}" apt-get update -qq
+    image=$(imageName)
+    [ -n "$image" ] || {
+        echo "kernel-vm: apt-cache knows no linux-image-amd64" >&2
+        exit 1
+    }
+    [ -f "$vm/cache/$image/vmlinuz" ] || downloadKernel "$image"
+fi
+[ -f "$vm/cache/$image/vmlinuz" ] || unpackKernel "$image"
+release=${image#linux-image-}
+cache=$vm/cache/$image
+# A kernel that linux-image-amd64 no longer names is of no more use.
+find "$vm/cache" -mindepth 1 -maxdepth 1 ! -name "$image" -exec rm -rf {} +
+echo "$image $(cat "$cache/version")"
+
+step "initramfs"
+cp "$cache"/*.ko "$root/modules/"
+if ldd /bin/busybox >/dev/null 2>&1; then
+    echo "kernel-vm: /bin/busybox is not busybox-static's" >&2
+    exit 1
+fi
+cp /bin/busybox "$root/bin/"
+install -m 755 tests/kernel-vm/init.sh "$root/init"
+cp "$reader" build/tests/kernel-vm/lirc_write_clock.so "$root/tools/"
+# Every shared library an ELF file in the initramfs needs, the loader included,
+# at the path where the host's loader found it.
+mapfile -t elves < <(find "$root/beam" "$root/tools" -type f -exec sh -c \
+    'head -c 4 "$1" | grep -q ELF && echo "$1"' sh {} \;)
+for elf in "${elves[@]}"; do
+    if ldd "$elf" | grep 'not found' >&2; then
+        echo "kernel-vm: $elf needs a library that is not found" >&2
+        exit 1
+    fi
+    ldd "$elf" | awk '$2 == "=>" && $3 ~ /^\// { print $3 } $1 ~ /^\// { print $1 }'
+done | sort -u | while read -r library; do
+    case $(realpath "$library") in
+    "$(realpath "$root")"/*) continue ;;
+    esac
+    mkdir -p "$root$(dirname "$library")"
+    cp -L "$library" "$root$library"
+done
+
+# The frame a code calls for, in the durations a lirc device takes (us).
+durationsOf() {
+    local bits=$1 line="8892 4500" i
+    for ((i = 0; i < ${#bits}; i++)); do
+        [ "${bits:i:1}" = 1 ] && line+=" 546 1688" || line+=" 546 562"
+    done
+    echo "$line 546"
+}
+# The STDOUT/STDERR/STATUS lines of a run of the stand-in build, in the reader's
+# own escaping; the device is one that does not exist, so nothing else is read.
+simRun() {
+    local dir=$1 program=$2
+    shift 2
+    local path=$PWD/build/$program/$program
+    (cd "$dir" && env "$@" "$reader" run /nonexistent -- "$path") |
+        grep -E '^(STDOUT|STDERR|STATUS) '
+}
+line() {
+    grep "^$1 " "$2" | head -1
+}
+
+step "cases: the stand-in's runs and traces"
+declare -A setupOf programOf bitsOf
+failures=()
+for entry in "${cases[@]}"; do
+    read -r name program code setup scancode protocol <<<"$entry"
+    case $code in
+    bits:*) bits=${code#bits:} ;;
+    nec:*)
+        pair=${code#nec:}
+        bits=$(build/nec-code/nec-code "${pair%,*}" "${pair#*,}")
+        ;;
+    raw:*) bits=$(build/nec-code/nec-code --raw "${code#raw:}") ;;
+    esac
+    setupOf[$name]=$setup
+    programOf[$name]=$program
+    bitsOf[$name]=$bits
+    dir=$root/cases/$name
+    mkdir -p "$dir" "$host/$name"
+    echo "$program" >"$dir/program"
+    echo "$setup" >"$dir/setup"
+    [ "$program" = beamones ] || printf '%s' "$bits" >"$dir/expected_message.txt"
+    cp -r "$dir/." "$host/$name/"
+    want=$host/$name/expected
+    case $setup in
+    plain | carrier)
+        simRun "$host/$name" "$program" PIGPIO_SIM_CLOCK=virtual PIGPIO_SIM_VCD=trace.vcd \
+            >"$host/$name/sim"
+        durations=$(durationsOf "$bits")
+        count=$(wc -w <<<"$durations")
+        frame=$host/$name/frame
+        if ! "$reader" trace "$host/$name/trace.vcd" gpio24 >"$frame"; then
+            failures+=("$name: no frame in the stand-in's trace")
+            continue
+        fi
+        if [ "$(line durations "$frame")" != "durations $durations" ]; then
+            failures+=("$name: the stand-in's trace is not the frame of $bits")
+        fi
+        # Against the kernel, pigpio's answer to the send is the count of durations.
+        sed -E "s/^(STDOUT .*)Result: [-0-9]+\\\\n/\\1Result: $count\\\\n/" "$host/$name/sim" >"$want"
+        echo "RECEIVER /dev/lirc0" >>"$want"
+        if [ "$setup" = carrier ]; then
+            line carrier "$frame" | sed 's/^carrier/CARRIER/' >>"$want"
+            continue
+        fi
+        received=$host/$name/received
+        {
+            echo "MODE2 $durations"
+            [ "$scancode" = - ] || echo "SCANCODE $scancode proto $protocol"
+        } >"$received"
+        cat "$received" >>"$want"
+        cp "$frame" "$root/replay/$name.frame"
+        {
+            echo "WRITE $count"
+            echo "RECEIVER /dev/lirc0"
+            cat "$received"
+        } >"$host/$name/expected-replay"
+        ;;
+    *)
+        # pigpio does not start: the programs say what they say when it does not.
+        simRun "$host/$name" "$program" PIGPIO_SIM_FAIL_INIT=1 >"$host/$name/sim"
+        {
+            grep '^STDOUT ' "$host/$name/sim"
+            echo "STDERR (the reason)"
+            grep '^STATUS ' "$host/$name/sim"
+            if [ "$setup" = notx ]; then
+                echo "RECEIVER none: No such file or directory"
+            else
+                echo "RECEIVER /dev/lirc0"
+            fi
+            echo "MODE2"
+        } >"$want"
+        ;;
+    esac
+done
+chmod -R a+rX "$root"
+(cd "$root" && find . | LC_ALL=C sort | cpio -o -H newc -R 0:0 --quiet) >"$vm/initramfs.cpio"
+echo "$(du -h "$vm/initramfs.cpio" | cut -f1) initramfs, ${#cases[@]} cases, $(ls "$root/replay" | wc -l) replays"
+
+step "the VM: $image, qemu-system-x86_64 without KVM"
+append="console=ttyS0 panic=-1 quiet loglevel=1"
+[ $perf = 0 ] || append+=" beam.perf=1"
+vmStarted=$SECONDS
+qemuStatus=0
+limit=120
+timeout $limit qemu-system-x86_64 -accel tcg -m 256 -nographic -nic none -no-reboot \
+    -kernel "$cache/vmlinuz" -initrd "$vm/initramfs.cpio" -append "$append" \
+    </dev/null >"$vm/console.log" 2>&1 || qemuStatus=$?
+vmSeconds=$((SECONDS - vmStarted))
+# The VM's own lines, without the console's line ends.
+tr -d '\r' <"$vm/console.log" | sed -n 's/^.*BEAMVM //p' >"$vm/results"
+[ "$qemuStatus" -eq 0 ] || failures+=("qemu ended with status $qemuStatus (124: still running after $limit s)")
+grep -qx DONE "$vm/results" || failures+=("the VM did not finish its cases (console: $vm/console.log)")
+grep -qx "KERNEL $release" "$vm/results" || failures+=("the VM did not run $release")
+grep -q '^PROTOCOLS .*\[nec\]' "$vm/results" || failures+=("the NEC decoder was not enabled")
+while read -r failure; do
+    failures+=("in the VM: $failure")
+done < <(sed -n 's/^FAIL //p' "$vm/results")
+
+# The lines between "BEGIN KIND NAME" and "END NAME".
+block() {
+    awk -v kind="$1" -v name="$2" '
+        $1 == "BEGIN" && $2 == kind && $3 == name { on = 1; next }
+        $1 == "END" && $2 == name { on = 0 }
+        on' "$vm/results"
+}
+# Compares a block with what was expected; prints it either way.
+check() {
+    local kind=$1 name=$2 want=$3 got=$host/$name/got-$1
+    block "$kind" "$name" >"$got"
+    local compared=$got
+    if grep -qx 'STDERR (the reason)' "$want"; then
+        compared=$got.compared
+        sed 's/^STDERR ..*/STDERR (the reason)/' "$got" >"$compared"
+    fi
+    if diff -u --label expected --label "in the VM" "$want" "$compared" >"$got.diff"; then
+        echo "  $kind ok"
+    else
+        echo "  $kind DIFFERS:"
+        sed 's/^/    /' "$got.diff"
+        failures+=("$name: $kind differs")
+    fi
+    sed -nE 's/^(STDERR .|STATUS|WRITE|CARRIER|MODE2|SCANCODE)/    &/p' "$got"
+    sed -nE 's/^STDOUT .*(Result: [-0-9]+).*/    STDOUT ...\1.../p' "$got"
+}
+
+echo
+echo "What the kernel received and decoded:"
+for entry in "${cases[@]}"; do
+    read -r name _ <<<"$entry"
+    echo "$name: ${programOf[$name]} ${bitsOf[$name]}, ${setupOf[$name]}"
+    check case "$name" "$host/$name/expected"
+    if [ -f "$host/$name/expected-replay" ]; then
+        check replay "$name" "$host/$name/expected-replay"
+    fi
+done
+
+if [ $perf = 1 ]; then
+    echo
+    echo "beamfile in the VM (TCG, no KVM), example code, us:"
+    block perf beamfile >"$host/perf"
+    grep -q '^PERF runs ' "$host/perf" || failures+=("perf: no measurements")
+    awk '
+        BEGIN {
+            what["start_to_write"] = "process start -> write()"
+            what["start_to_loaded"] = "  start -> libraries loaded"
+            what["loaded_to_write"] = "  libraries loaded -> write()"
+            what["write_call"] = "write() (returns when the frame is sent)"
+            what["write_return_to_exit"] = "write() returned -> process exit"
+            what["frame_end_to_write_return"] = "frame end -> write() returned"
+            what["frame_end_to_exit"] = "frame end -> process exit"
+            what["floor_start_to_exit"] = "start -> exit of busybox true (the floor)"
+        }
+        $1 == "PERF" && $2 == "runs" { printf "  %-42s %s\n", $3 " runs", "median / worst" ; next }
+        $1 == "PERF" && ($2 in what) { printf "  %-42s %s\n", what[$2], $3 " / " $4; next }
+        { print "  " $0 }' "$host/perf"
+    echo "  (frame end: the start of write() + the frame's airtime)"
+fi
+
+echo
+# Its own clock at the end of each step: "boot by 2.90 s, cases by 6.83 s, ...".
+steps=$(awk '$1 == "TOOK" { printf "%s%s by %s s", sep, $2, $3; sep = ", " }' "$vm/results")
+echo "kernel-vm: the VM took ${vmSeconds} s${steps:+ ($steps on its clock)}, the stage $((SECONDS - started)) s"
+if [ ${#failures[@]} -gt 0 ]; then
+    printf 'kernel-vm: FAILED: %s\n' "${failures[@]}"
+    exit 1
+fi
+echo "kernel-vm: every case received and decoded as expected"
