@@ -166,15 +166,15 @@ bool sets(const std::string& setting, const char* name, size_t length)
     return setting.compare(0, length, name, length) == 0;
 }
 
-// This process's environment, less any PIGPIO_SIM_* variable and any that env
-// sets, plus env, and PIGPIO_SIM_ON_PI=1 unless env names it.
-std::vector<std::string> environment(const std::vector<std::string>& env)
+// This process's environment, less any variable env sets and, unless keepSim, any
+// PIGPIO_SIM_* variable; then env, and PIGPIO_SIM_ON_PI=1 unless that names it.
+std::vector<std::string> environment(const std::vector<std::string>& env, bool keepSim)
 {
     std::vector<std::string> envp;
     for (char** e = environ; *e != nullptr; ++e) {
         const char* equals = std::strchr(*e, '=');
         const size_t length = equals != nullptr ? static_cast<size_t>(equals - *e) + 1 : 0;
-        if (std::strncmp(*e, "PIGPIO_SIM_", 11) != 0 &&
+        if ((keepSim || std::strncmp(*e, "PIGPIO_SIM_", 11) != 0) &&
             std::none_of(env.begin(), env.end(), [e, length](const std::string& setting) {
                 return sets(setting, *e, length);
             })) {
@@ -182,11 +182,11 @@ std::vector<std::string> environment(const std::vector<std::string>& env)
         }
     }
     envp.insert(envp.end(), env.begin(), env.end());
-    const std::string onPi = "PIGPIO_SIM_ON_PI=";
-    if (std::none_of(env.begin(), env.end(), [&onPi](const std::string& e) {
-            return e.compare(0, onPi.size(), onPi) == 0;
+    const char* onPi = "PIGPIO_SIM_ON_PI=";
+    if (std::none_of(envp.begin(), envp.end(), [onPi](const std::string& setting) {
+            return sets(setting, onPi, std::strlen(onPi));
         })) {
-        envp.push_back(onPi + "1");
+        envp.push_back(std::string(onPi) + "1");
     }
     return envp;
 }
@@ -232,7 +232,7 @@ std::vector<std::string> commandLine(const Command& command)
 Outcome runCommand(const Command& command)
 {
     std::vector<std::string> argv = commandLine(command);
-    std::vector<std::string> envp = environment(command.env);
+    std::vector<std::string> envp = environment(command.env, command.keepSim);
     std::vector<char*> argvp = pointers(argv);
     std::vector<char*> envpp = pointers(envp);
 
@@ -263,7 +263,8 @@ Outcome runCommand(const Command& command)
     int wstatus = 0;
     while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
     }
-    run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    run.signal = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
+    run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + run.signal;
     return run;
 }
 

@@ -10,6 +10,7 @@
 
 struct Outcome {
     int status = -1; // exit status, or 128 + the signal that ended it
+    int signal = 0;  // the signal that ended it, 0 when it exited
     std::string out;
     std::string err;
     double seconds = 0;        // wall-clock time from start to exit
@@ -43,16 +44,20 @@ struct Command {
     // must be root); it then exits 125 if the switch failed.
     int user = -1;
     bool stdoutFull = false; // standard output is /dev/full, where every write fails
-    SignalWhen signal;       // sent once met, if its signal is not 0
+    // This process's PIGPIO_SIM_* variables passed on too, for a tool that runs
+    // what its caller names with the caller's environment (tests/kernel-vm).
+    bool keepSim = false;
+    SignalWhen signal; // sent once met, if its signal is not 0
 };
 
 // Runs a command with this process's environment, less any PIGPIO_SIM_* variable
-// and any that `env` sets, plus `env` ("NAME=value" each), and PIGPIO_SIM_ON_PI=1
-// unless `env` names it: the stand-in refuses to start on a Raspberry Pi unless a
-// simulation is asked for.  Standard input is empty.  A program that cannot be
-// started exits 127 (126 when the folder cannot be entered); either way it says
-// why on standard error.  Unless direct, the command line is the cross emulator
-// (if any), then BEAM_TEST_WRAPPER's words (if set), then the program and args.
+// (unless keepSim) and any that `env` sets, plus `env` ("NAME=value" each), and
+// PIGPIO_SIM_ON_PI=1 unless the result names it: the stand-in refuses to start on
+// a Raspberry Pi unless a simulation is asked for.  Standard input is empty.  A
+// program that cannot be started exits 127 (126 when the folder cannot be
+// entered); either way it says why on standard error.  Unless direct, the command
+// line is the cross emulator (if any), then BEAM_TEST_WRAPPER's words (if set),
+// then the program and args.
 Outcome runCommand(const Command& command);
 
 // The path of an installed program, e.g. installedProgram("beamfile").
