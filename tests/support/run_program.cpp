@@ -160,7 +160,7 @@ long long bytesRead(pid_t pid)
     _exit(status);
 }
 
-// Whether "NAME=value" sets the variable of the setting `name=`.
+// Whether a "NAME=value" setting is of the variable `name`, given with its "=".
 bool sets(const std::string& setting, const char* name, size_t length)
 {
     return setting.compare(0, length, name, length) == 0;
