@@ -25,13 +25,4 @@ int waveOols(const std::vector<gpioPulse_t>& pulses)
     return ools;
 }
 
-uint64_t waveMicros(const std::vector<gpioPulse_t>& pulses)
-{
-    uint64_t micros = 0;
-    for (const gpioPulse_t& pulse : pulses) {
-        micros += pulse.usDelay;
-    }
-    return micros;
-}
-
 } // namespace pigpio_sim

@@ -5,13 +5,20 @@
 #include <fstream>
 #include <sstream>
 
+#include <unistd.h>
+
 void freshLibrary()
 {
-    for (const char* name :
-         {"PIGPIO_SIM_CLOCK", "PIGPIO_SIM_LOG", "PIGPIO_SIM_VCD", "PIGPIO_SIM_ORIGIN",
-          "PIGPIO_SIM_FAIL_INIT", "PIGPIO_SIM_FAIL_WAVE_CREATE", "PIGPIO_SIM_FAIL_WAVE_TX_SEND",
-          "PIGPIO_SIM_MODEL_FILE", "PIGPIO_SIM_SIGNAL"}) {
-        unsetenv(name);
+    // Every control, whichever the stand-in has.
+    std::vector<std::string> names;
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string entry = *e;
+        if (entry.compare(0, 11, "PIGPIO_SIM_") == 0) {
+            names.push_back(entry.substr(0, entry.find('=')));
+        }
+    }
+    for (const std::string& name : names) {
+        unsetenv(name.c_str());
     }
     // A simulation, on a Raspberry Pi too; the helper processes inherit it.
     setenv("PIGPIO_SIM_ON_PI", "1", 1);
