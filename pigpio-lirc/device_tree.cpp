@@ -4,12 +4,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 
 #include "lirc_core.h"
+#include "pigpio_rules.h"
 
 namespace pigpio_lirc {
 
@@ -21,18 +20,7 @@ constexpr int kMaxDepth = 16;
 // A property's bytes (properties here are small), empty when it cannot be read.
 std::string property(const std::string& node, const char* name)
 {
-    const int fd = ::open((node + "/" + name).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return std::string();
-    }
-    std::string bytes;
-    char buffer[256];
-    ssize_t n = 0;
-    while (bytes.size() < 4096 && (n = ::read(fd, buffer, sizeof buffer)) > 0) {
-        bytes.append(buffer, static_cast<size_t>(n));
-    }
-    ::close(fd);
-    return bytes;
+    return pigpio_rules::fileStart((node + "/" + name).c_str(), 4096);
 }
 
 // A string-list property (NUL-separated strings) holds `value`.

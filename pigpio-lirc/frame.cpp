@@ -3,28 +3,16 @@
 // pigpio describes the carrier itself, record by record; the kernel makes it from
 // a frequency and a duty cycle, so only a wave whose bursts are all of one regular
 // carrier can go through it.
-#include <cstdarg>
-#include <cstdio>
 #include <utility>
 
 #include "lirc_core.h"
+#include "pigpio_rules.h"
 
 namespace pigpio_lirc {
 
 namespace {
 
-std::string printed(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-
-// NOLINTNEXTLINE(cert-dcl50-cpp): printf-style, so the format attribute checks every call
-std::string printed(const char* fmt, ...)
-{
-    char text[256];
-    va_list args;
-    va_start(args, fmt);
-    (void)std::vsnprintf(text, sizeof text, fmt, args); // a longer reason is cut, not lost
-    va_end(args);
-    return text;
-}
+using pigpio_rules::format;
 
 uint32_t carrierOf(uint64_t onUs, uint64_t offUs)
 {
@@ -66,9 +54,9 @@ bool refuse(Frame& frame, int status, std::string reason)
 bool irregular(Reading& r, size_t index, const char* what, uint32_t us, uint32_t burstUs)
 {
     return refuse(r.frame, PI_BAD_PARAM,
-                  printed("an irregular carrier: record %zu is %u us where the burst's %s time "
-                          "is %u us",
-                          index, us, what, burstUs));
+                  format("an irregular carrier: record %zu is %u us where the burst's %s time "
+                         "is %u us",
+                         index, us, what, burstUs));
 }
 
 // Past 2^32 - 1 us a duration is refused as too long anyway, so it is kept at that.
@@ -99,10 +87,10 @@ bool endBurst(Reading& r, size_t index)
         r.firstOffUs = r.offUs;
     } else if (r.onUs != r.firstOnUs || r.offUs != r.firstOffUs) {
         return refuse(r.frame, PI_BAD_PARAM,
-                      printed("bursts of different carriers: %u/%u us on/off (%u Hz), then "
-                              "%u/%u us (%u Hz) before record %zu",
-                              r.firstOnUs, r.firstOffUs, carrierOf(r.firstOnUs, r.firstOffUs),
-                              r.onUs, r.offUs, carrierOf(r.onUs, r.offUs), index));
+                      format("bursts of different carriers: %u/%u us on/off (%u Hz), then "
+                             "%u/%u us (%u Hz) before record %zu",
+                             r.firstOnUs, r.firstOffUs, carrierOf(r.firstOnUs, r.firstOffUs),
+                             r.onUs, r.offUs, carrierOf(r.onUs, r.offUs), index));
     }
     addDuration(r, r.periods * (uint64_t{r.onUs} + r.offUs));
     r.pulseSeen = true;
@@ -118,9 +106,9 @@ bool silence(Reading& r, size_t index, uint32_t us)
     }
     if (r.high) {
         return refuse(r.frame, PI_BAD_PARAM,
-                      printed("an irregular carrier: record %zu is a silence of %u us "
-                              "while GPIO %u is on",
-                              index, us, r.frame.gpio));
+                      format("an irregular carrier: record %zu is a silence of %u us "
+                             "while GPIO %u is on",
+                             index, us, r.frame.gpio));
     }
     if (r.inBurst && !endBurst(r, index)) {
         return false;
@@ -133,13 +121,13 @@ bool switchOn(Reading& r, size_t index, uint32_t us)
 {
     if (r.high) {
         return refuse(r.frame, PI_BAD_PARAM,
-                      printed("an irregular carrier: record %zu switches GPIO %u on while it is on",
-                              index, r.frame.gpio));
+                      format("an irregular carrier: record %zu switches GPIO %u on while it is on",
+                             index, r.frame.gpio));
     }
     if (us == 0) {
         return refuse(r.frame, PI_BAD_PARAM,
-                      printed("a zero duration: record %zu switches GPIO %u on for 0 us", index,
-                              r.frame.gpio));
+                      format("a zero duration: record %zu switches GPIO %u on for 0 us", index,
+                             r.frame.gpio));
     }
     if (!r.inBurst) {
         startBurst(r, us);
@@ -157,8 +145,8 @@ bool switchOff(Reading& r, size_t index, uint32_t us)
     }
     if (us == 0) {
         return refuse(r.frame, PI_BAD_PARAM,
-                      printed("a zero duration: record %zu switches GPIO %u off for 0 us", index,
-                              r.frame.gpio));
+                      format("a zero duration: record %zu switches GPIO %u off for 0 us", index,
+                             r.frame.gpio));
     }
     if (r.offUs == 0) {
         r.offUs = us;
@@ -185,26 +173,25 @@ bool finish(Reading& r, size_t count)
 {
     Frame& frame = r.frame;
     if (r.high) {
-        return refuse(frame, PI_BAD_PARAM,
-                      printed("it leaves GPIO %u high at the end", frame.gpio));
+        return refuse(frame, PI_BAD_PARAM, format("it leaves GPIO %u high at the end", frame.gpio));
     }
     if (r.inBurst && !endBurst(r, count)) {
         return false;
     }
     if (!r.pulseSeen) {
-        return refuse(frame, PI_BAD_PARAM, printed("it never switches GPIO %u on", frame.gpio));
+        return refuse(frame, PI_BAD_PARAM, format("it never switches GPIO %u on", frame.gpio));
     }
     frame.trailingMicros = r.silenceUs;
     if (frame.durations.size() > kMaxDurations) {
         return refuse(frame, PI_TOO_MANY_PULSES,
-                      printed("%zu durations, more than the kernel's %zu", frame.durations.size(),
-                              kMaxDurations));
+                      format("%zu durations, more than the kernel's %zu", frame.durations.size(),
+                             kMaxDurations));
     }
     if (r.totalUs > kMaxFrameMicros) {
         return refuse(frame, PI_BAD_PARAM,
-                      printed("%llu us long, more than the kernel's %llu us",
-                              static_cast<unsigned long long>(r.totalUs),
-                              static_cast<unsigned long long>(kMaxFrameMicros)));
+                      format("%llu us long, more than the kernel's %llu us",
+                             static_cast<unsigned long long>(r.totalUs),
+                             static_cast<unsigned long long>(kMaxFrameMicros)));
     }
     frame.carrierHz = carrierOf(r.firstOnUs, r.firstOffUs);
     frame.dutyCycle = dutyCycleOf(r.firstOnUs, r.firstOffUs);

@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <grp.h>
 #include <linux/lirc.h>
 #include <sys/stat.h>
@@ -21,7 +20,9 @@
 
 using namespace pigpio_lirc;
 using pigpio_rules::complain;
+using pigpio_rules::monotonicNs;
 using pigpio_rules::notInitialised;
+using pigpio_rules::waveInUse;
 
 namespace {
 
@@ -53,21 +54,9 @@ State& state()
     return instance;
 }
 
-uint64_t monotonicNs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
-}
-
 void sleepNs(uint64_t ns)
 {
-    timespec left{};
-    left.tv_sec = static_cast<decltype(left.tv_sec)>(ns / 1000000000u);
-    left.tv_nsec = static_cast<decltype(left.tv_nsec)>(ns % 1000000000u);
-    // A signal handler that returns cuts the sleep short: sleep the rest.
-    while (clock_nanosleep(CLOCK_MONOTONIC, 0, &left, &left) == EINTR) {
-    }
+    pigpio_rules::sleepUntil(monotonicNs() + ns);
 }
 
 // ---- opening the transmitter -------------------------------------------------------
@@ -186,12 +175,6 @@ Probe openFirst()
 
 // ---- waves -----------------------------------------------------------------------------
 
-bool knownWave(unsigned waveId)
-{
-    const std::vector<Wave>& waves = state().waves;
-    return waveId < waves.size() && waves[waveId].used;
-}
-
 std::string numberList(const std::vector<unsigned>& numbers)
 {
     std::string list;
@@ -268,13 +251,11 @@ int sendWave(unsigned waveId, unsigned mode)
 {
     const char* fn = "gpioWaveTxSend";
     State& s = state();
-    if (!knownWave(waveId)) {
-        complain(fn, "bad wave id (%u)", waveId);
-        return PI_BAD_WAVE_ID;
+    if (const int bad = pigpio_rules::checkWaveId(fn, waveInUse(s.waves, waveId), waveId)) {
+        return bad;
     }
-    if (mode > PI_WAVE_MODE_REPEAT_SYNC) {
-        complain(fn, "bad wave mode (%u)", mode);
-        return PI_BAD_WAVE_MODE;
+    if (const int bad = pigpio_rules::checkWaveMode(mode)) {
+        return bad;
     }
     if (mode != PI_WAVE_MODE_ONE_SHOT) {
         complain(fn,
@@ -362,17 +343,11 @@ PIGPIO_LIRC_EXPORT void gpioTerminate(void)
 
 PIGPIO_LIRC_EXPORT int gpioSetMode(unsigned gpio, unsigned mode)
 {
-    const char* fn = "gpioSetMode";
     if (!state().initialised) {
-        return notInitialised(fn);
+        return notInitialised("gpioSetMode");
     }
-    if (gpio > PI_MAX_GPIO) {
-        complain(fn, "bad gpio (%u)", gpio);
-        return PI_BAD_GPIO;
-    }
-    if (mode > PI_ALT3) {
-        complain(fn, "gpio %u, bad mode (%u)", gpio, mode);
-        return PI_BAD_MODE;
+    if (const int bad = pigpio_rules::checkSetMode(gpio, mode)) {
+        return bad;
     }
     state().modes[gpio] = mode;
     return 0;
@@ -409,15 +384,13 @@ PIGPIO_LIRC_EXPORT int gpioWaveDelete(unsigned wave_id)
     if (!state().initialised) {
         return notInitialised("gpioWaveDelete");
     }
-    if (!knownWave(wave_id)) {
-        complain("gpioWaveDelete", "bad wave id (%u)", wave_id);
-        return PI_BAD_WAVE_ID;
-    }
     std::vector<Wave>& waves = state().waves;
-    waves[wave_id] = Wave();
-    while (!waves.empty() && !waves.back().used) {
-        waves.pop_back();
+    if (const int bad =
+            pigpio_rules::checkWaveId("gpioWaveDelete", waveInUse(waves, wave_id), wave_id)) {
+        return bad;
     }
+    waves[wave_id].frame = Frame();
+    pigpio_rules::freeWave(waves, wave_id);
     return 0;
 }
 
@@ -439,11 +412,10 @@ PIGPIO_LIRC_EXPORT int gpioWaveTxBusy(void)
 
 PIGPIO_LIRC_EXPORT void time_sleep(double seconds)
 {
-    // Not a number, or no time: no sleep.  Past about 31 years: that long.
-    if (!(seconds > 0)) {
-        return;
+    const double length = pigpio_rules::sleepLength(seconds);
+    if (length > 0) {
+        sleepNs(static_cast<uint64_t>(std::llround(length * 1e9)));
     }
-    sleepNs(static_cast<uint64_t>(std::llround(std::min(seconds, 1e9) * 1e9)));
 }
 
 PIGPIO_LIRC_EXPORT unsigned gpioVersion(void)

@@ -1,5 +1,7 @@
 // The exported functions: pigpio's interface (pigpio.h) and the stand-in's own
-// inspection interface (pigpio_sim.h). Each pigpio call is logged with its result.
+// inspection interface (pigpio_sim.h).  Every check of a call's arguments is here
+// (pigpio's own, with their complaints, from pigpio-rules); each pigpio call is
+// logged with its result, and what the state returns to be reported, is reported.
 #include <string>
 
 #include "pigpio.h"
@@ -9,6 +11,7 @@
 #define PIGPIO_SIM_EXPORT __attribute__((visibility("default")))
 
 using namespace pigpio_sim;
+using pigpio_rules::waveInUse;
 
 namespace {
 
@@ -16,8 +19,12 @@ namespace {
 class Call {
   public:
     Call(const char* name, const std::string& args)
-        : at_(nowMicros()), text_(std::string(name) + "(" + args + ")")
+        : name_(name), at_(nowMicros()), text_(std::string(name) + "(" + args + ")")
     {
+    }
+    const char* name() const
+    {
+        return name_;
     }
     uint64_t at() const
     {
@@ -34,65 +41,47 @@ class Call {
     }
 
   private:
+    const char* name_;
     uint64_t at_;
     std::string text_;
 };
 
-int badGpio(const char* fn, unsigned gpio)
+// What every call that needs gpioInitialise checks first: that it was, then an
+// injected fault.  0 to go on, else the call's result.
+int refusal(const Call& call)
 {
-    complain(fn, "bad gpio (%u)", gpio);
-    return PI_BAD_GPIO;
-}
-
-bool knownWave(unsigned waveId)
-{
-    const std::vector<Wave>& waves = state().waves;
-    return waveId < waves.size() && !waves[waveId].deleted;
-}
-
-int addGeneric(unsigned numPulses, const gpioPulse_t* pulses)
-{
-    const char* fn = "gpioWaveAddGeneric";
-    if (!initialisedFor(fn)) {
-        return PI_NOT_INITIALISED;
+    if (!state().initialised) {
+        return pigpio_rules::notInitialised(call.name());
     }
-    return pigpio_rules::addPulses(state().pending, numPulses, pulses);
-}
-
-int txSend(unsigned waveId, unsigned mode, uint64_t at)
-{
-    const char* fn = "gpioWaveTxSend";
-    if (!initialisedFor(fn)) {
-        return PI_NOT_INITIALISED;
-    }
-    if (state().faults.waveTxSend < 0) {
-        return state().faults.waveTxSend;
-    }
-    if (!knownWave(waveId)) {
-        complain(fn, "bad wave id (%u)", waveId);
-        return PI_BAD_WAVE_ID;
-    }
-    if (mode > PI_WAVE_MODE_REPEAT_SYNC) {
-        complain(fn, "bad wave mode (%u)", mode);
-        return PI_BAD_WAVE_MODE;
-    }
-    startWave(static_cast<int>(waveId), mode, at);
-    State& s = state();
-    if (!s.waveSent) {
-        s.waveSent = true;
-        s.firstSendAt = at;
-    }
-    return s.waves[waveId].cbs;
-}
-
-int maxValue(const char* fn, int value)
-{
-    return initialisedFor(fn) ? value : PI_NOT_INITIALISED;
+    return injectedFault(call.name()).result;
 }
 
 const char* pointerText(const void* pointer)
 {
     return pointer != nullptr ? "pulses" : "NULL";
+}
+
+int maxValue(const char* name, int value)
+{
+    const Call call(name, "");
+    const int refused = refusal(call);
+    return call.returns(refused != 0 ? refused : value);
+}
+
+void reset()
+{
+    restoreSignalHandlers();
+    resetState();
+    for (const Malformed& value : readControls()) {
+        noteIgnored(value);
+    }
+    useVirtualClock(control("PIGPIO_SIM_CLOCK").number != 0, true);
+    const Setting& signal = control("PIGPIO_SIM_SIGNAL");
+    planSignal(signal.number, signal.micros);
+    resetOutput(control("PIGPIO_SIM_LOG").text, control("PIGPIO_SIM_VCD").text);
+    if (!state().virtualClock) {
+        writeOrigin(control("PIGPIO_SIM_ORIGIN").text, state().originNs);
+    }
 }
 
 } // namespace
@@ -102,32 +91,26 @@ const char* pointerText(const void* pointer)
 PIGPIO_SIM_EXPORT int gpioInitialise(void)
 {
     const Call call("gpioInitialise", "");
-    State& s = state();
-    if (s.initialised) {
+    if (state().initialised) {
         return call.returns(PIGPIO_VERSION);
     }
     // A build against the stand-in must never pass for one that sends.
-    const std::string model = s.simulateOnPi ? std::string() : raspberryPiModel(s.modelFile);
+    const std::string model = control("PIGPIO_SIM_ON_PI").number != 0
+                                  ? std::string()
+                                  : raspberryPiModel(control("PIGPIO_SIM_MODEL_FILE").text);
     if (!model.empty()) {
-        complain("initCheckPermitted",
-                 "pigpio stand-in: this machine is a %s, but this build only simulates one and "
-                 "sends nothing",
-                 model.c_str());
-        complain("initCheckPermitted",
-                 "pigpio stand-in: to send, reconfigure with -DBEAM_PIGPIO=auto on the Pi and "
-                 "rebuild (scripts/build-pigpio.sh installs pigpio where it is missing); "
-                 "PIGPIO_SIM_ON_PI=1 simulates anyway");
+        refuseOnPi(model);
         return call.returns(PI_INIT_FAILED);
     }
-    if (s.faults.failInit != 0) {
-        complain("initCheckPermitted", "pigpio stand-in: initialisation refused (%s)",
-                 s.faults.failInitSource.c_str());
-        return call.returns(PI_INIT_FAILED);
+    const Injected fault = injectedFault(call.name());
+    if (fault.result != 0) {
+        refuseInitialise(fault.source);
+        return call.returns(fault.result);
     }
-    if (s.signalHandlers) {
+    if (signalHandlersWanted()) {
         installSignalHandlers();
     }
-    s.initialised = true;
+    state().initialised = true;
     return call.returns(PIGPIO_VERSION);
 }
 
@@ -135,7 +118,8 @@ PIGPIO_SIM_EXPORT void gpioTerminate(void)
 {
     const Call call("gpioTerminate", "");
     if (state().initialised) {
-        terminateNow(call.at());
+        terminate(call.at());
+        writeVcd(call.at());
     }
     call.done();
 }
@@ -143,32 +127,24 @@ PIGPIO_SIM_EXPORT void gpioTerminate(void)
 PIGPIO_SIM_EXPORT int gpioSetMode(unsigned gpio, unsigned mode)
 {
     const Call call("gpioSetMode", format("%u, %u", gpio, mode));
-    const char* fn = "gpioSetMode";
-    if (!initialisedFor(fn)) {
-        return call.returns(PI_NOT_INITIALISED);
+    if (const int refused = refusal(call)) {
+        return call.returns(refused);
     }
-    if (gpio > PI_MAX_GPIO) {
-        return call.returns(badGpio(fn, gpio));
+    if (const int bad = pigpio_rules::checkSetMode(gpio, mode)) {
+        return call.returns(bad);
     }
-    if (mode > PI_ALT3) {
-        complain(fn, "gpio %u, bad mode (%u)", gpio, mode);
-        return call.returns(PI_BAD_MODE);
-    }
-    playUntil(call.at());
-    Line& line = state().lines[gpio];
-    line.mode = mode;
-    line.driven = line.driven || mode == PI_OUTPUT;
+    setMode(gpio, mode, call.at());
     return call.returns(0);
 }
 
 PIGPIO_SIM_EXPORT int gpioRead(unsigned gpio)
 {
     const Call call("gpioRead", format("%u", gpio));
-    if (!initialisedFor("gpioRead")) {
-        return call.returns(PI_NOT_INITIALISED);
+    if (const int refused = refusal(call)) {
+        return call.returns(refused);
     }
-    if (gpio > PI_MAX_GPIO) {
-        return call.returns(badGpio("gpioRead", gpio));
+    if (const int bad = pigpio_rules::checkGpio(call.name(), gpio)) {
+        return call.returns(bad);
     }
     playUntil(call.at());
     return call.returns(state().lines[gpio].level);
@@ -177,40 +153,33 @@ PIGPIO_SIM_EXPORT int gpioRead(unsigned gpio)
 PIGPIO_SIM_EXPORT int gpioWrite(unsigned gpio, unsigned level)
 {
     const Call call("gpioWrite", format("%u, %u", gpio, level));
-    const char* fn = "gpioWrite";
-    if (!initialisedFor(fn)) {
-        return call.returns(PI_NOT_INITIALISED);
+    if (const int refused = refusal(call)) {
+        return call.returns(refused);
     }
-    if (gpio > PI_MAX_GPIO) {
-        return call.returns(badGpio(fn, gpio));
+    if (const int bad = pigpio_rules::checkWrite(gpio, level)) {
+        return call.returns(bad);
     }
-    if (level > PI_HIGH) {
-        complain(fn, "gpio %u, bad level (%u)", gpio, level);
-        return call.returns(PI_BAD_LEVEL);
-    }
-    playUntil(call.at());
-    setLevel(gpio, static_cast<int>(level), call.at());
-    Line& line = state().lines[gpio];
-    line.mode = PI_OUTPUT;
-    line.driven = true;
+    writeLevel(gpio, static_cast<int>(level), call.at());
     return call.returns(0);
 }
 
 PIGPIO_SIM_EXPORT int gpioWaveClear(void)
 {
     const Call call("gpioWaveClear", "");
-    if (!initialisedFor("gpioWaveClear")) {
-        return call.returns(PI_NOT_INITIALISED);
+    if (const int refused = refusal(call)) {
+        return call.returns(refused);
     }
-    clearWaves();
+    if (clearWaves(call.at())) {
+        warnClearedWhileSent(call.at());
+    }
     return call.returns(0);
 }
 
 PIGPIO_SIM_EXPORT int gpioWaveAddNew(void)
 {
     const Call call("gpioWaveAddNew", "");
-    if (!initialisedFor("gpioWaveAddNew")) {
-        return call.returns(PI_NOT_INITIALISED);
+    if (const int refused = refusal(call)) {
+        return call.returns(refused);
     }
     state().pending.clear();
     return call.returns(0);
@@ -219,17 +188,17 @@ PIGPIO_SIM_EXPORT int gpioWaveAddNew(void)
 PIGPIO_SIM_EXPORT int gpioWaveAddGeneric(unsigned numPulses, gpioPulse_t* pulses)
 {
     const Call call("gpioWaveAddGeneric", format("%u, %s", numPulses, pointerText(pulses)));
-    return call.returns(addGeneric(numPulses, pulses));
+    if (const int refused = refusal(call)) {
+        return call.returns(refused);
+    }
+    return call.returns(pigpio_rules::addPulses(state().pending, numPulses, pulses));
 }
 
 PIGPIO_SIM_EXPORT int gpioWaveCreate(void)
 {
     const Call call("gpioWaveCreate", "");
-    if (!initialisedFor("gpioWaveCreate")) {
-        return call.returns(PI_NOT_INITIALISED);
-    }
-    if (state().faults.waveCreate < 0) {
-        return call.returns(state().faults.waveCreate);
+    if (const int refused = refusal(call)) {
+        return call.returns(refused);
     }
     return call.returns(createWave());
 }
@@ -237,23 +206,46 @@ PIGPIO_SIM_EXPORT int gpioWaveCreate(void)
 PIGPIO_SIM_EXPORT int gpioWaveDelete(unsigned wave_id)
 {
     const Call call("gpioWaveDelete", format("%u", wave_id));
-    if (!initialisedFor("gpioWaveDelete")) {
-        return call.returns(PI_NOT_INITIALISED);
+    if (const int refused = refusal(call)) {
+        return call.returns(refused);
     }
-    return call.returns(deleteWave(wave_id));
+    const bool inUse = waveInUse(state().waves, wave_id);
+    if (const int bad = pigpio_rules::checkWaveId(call.name(), inUse, wave_id)) {
+        return call.returns(bad);
+    }
+    if (deleteWave(wave_id, call.at())) {
+        warnDeletedWhileSent(call.at(), wave_id);
+    }
+    return call.returns(0);
 }
 
 PIGPIO_SIM_EXPORT int gpioWaveTxSend(unsigned wave_id, unsigned wave_mode)
 {
     const Call call("gpioWaveTxSend", format("%u, %u", wave_id, wave_mode));
-    return call.returns(txSend(wave_id, wave_mode, call.at()));
+    if (const int refused = refusal(call)) {
+        return call.returns(refused);
+    }
+    const bool inUse = waveInUse(state().waves, wave_id);
+    if (const int bad = pigpio_rules::checkWaveId(call.name(), inUse, wave_id)) {
+        return call.returns(bad);
+    }
+    if (const int bad = pigpio_rules::checkWaveMode(wave_mode)) {
+        return call.returns(bad);
+    }
+    const Sent sent = sendWave(wave_id, wave_mode, call.at());
+    for (unsigned gpio = 0; gpio < kWaveGpioCount; ++gpio) {
+        if ((sent.notOutputs & (1u << gpio)) != 0) {
+            warnNotAnOutput(call.at(), gpio);
+        }
+    }
+    return call.returns(sent.cbs);
 }
 
 PIGPIO_SIM_EXPORT int gpioWaveTxBusy(void)
 {
     const Call call("gpioWaveTxBusy", "");
-    if (!initialisedFor("gpioWaveTxBusy")) {
-        return call.returns(PI_NOT_INITIALISED);
+    if (const int refused = refusal(call)) {
+        return call.returns(refused);
     }
     playUntil(call.at());
     return call.returns(sending(call.at()) ? 1 : 0);
@@ -261,26 +253,31 @@ PIGPIO_SIM_EXPORT int gpioWaveTxBusy(void)
 
 PIGPIO_SIM_EXPORT int gpioWaveGetMaxPulses(void)
 {
-    const Call call("gpioWaveGetMaxPulses", "");
-    return call.returns(maxValue("gpioWaveGetMaxPulses", PI_WAVE_MAX_PULSES));
+    return maxValue("gpioWaveGetMaxPulses", PI_WAVE_MAX_PULSES);
 }
 
 PIGPIO_SIM_EXPORT int gpioWaveGetMaxMicros(void)
 {
-    const Call call("gpioWaveGetMaxMicros", "");
-    return call.returns(maxValue("gpioWaveGetMaxMicros", PI_WAVE_MAX_MICROS));
+    return maxValue("gpioWaveGetMaxMicros", PI_WAVE_MAX_MICROS);
 }
 
 PIGPIO_SIM_EXPORT int gpioWaveGetMaxCbs(void)
 {
-    const Call call("gpioWaveGetMaxCbs", "");
-    return call.returns(maxValue("gpioWaveGetMaxCbs", kPoolCbs));
+    return maxValue("gpioWaveGetMaxCbs", kPoolCbs);
 }
 
+// A sleep that reaches the planned signal's time stops there for the signal, then
+// sleeps on.
 PIGPIO_SIM_EXPORT void time_sleep(double seconds)
 {
     const Call call("time_sleep", format("%g", seconds));
-    sleepSeconds(seconds);
+    const Sleep sleep = startSleep(seconds);
+    if (sleepToSignal(sleep)) {
+        const int signo = takePlannedSignal();
+        reportPlannedSignal(nowMicros(), signo);
+        raiseSignal(signo);
+    }
+    finishSleep(sleep);
     call.done();
 }
 
@@ -310,41 +307,42 @@ PIGPIO_SIM_EXPORT unsigned gpioHardwareRevision(void)
 
 PIGPIO_SIM_EXPORT void pigpioSimReset(void)
 {
-    resetAll();
+    reset();
+}
+
+PIGPIO_SIM_EXPORT int pigpioSimSetFault(const char* name, int value)
+{
+    return setFault(name, value, "pigpioSimSetFault");
 }
 
 PIGPIO_SIM_EXPORT void pigpioSimFailInitialise(int fail)
 {
-    state().faults.failInit = fail != 0 ? 1 : 0;
-    state().faults.failInitSource = "pigpioSimFailInitialise";
+    (void)setFault("PIGPIO_SIM_FAIL_INIT", fail, "pigpioSimFailInitialise");
 }
 
 PIGPIO_SIM_EXPORT void pigpioSimFailWaveCreate(int errorCode)
 {
-    state().faults.waveCreate = errorCode < 0 ? errorCode : 0;
+    (void)setFault("PIGPIO_SIM_FAIL_WAVE_CREATE", errorCode, "pigpioSimFailWaveCreate");
 }
 
 PIGPIO_SIM_EXPORT void pigpioSimFailWaveTxSend(int errorCode)
 {
-    state().faults.waveTxSend = errorCode < 0 ? errorCode : 0;
+    (void)setFault("PIGPIO_SIM_FAIL_WAVE_TX_SEND", errorCode, "pigpioSimFailWaveTxSend");
 }
 
 PIGPIO_SIM_EXPORT void pigpioSimSignalAfterSend(int signo, uint64_t micros)
 {
-    PlannedSignal& planned = state().signal;
-    planned.signo = signo > 0 ? signo : 0;
-    planned.afterSendMicros = micros;
-    planned.sent = false;
+    planSignal(signo > 0 ? signo : 0, micros);
 }
 
 PIGPIO_SIM_EXPORT void pigpioSimSignalHandlers(int install)
 {
-    state().signalHandlers = install != 0;
+    wantSignalHandlers(install != 0);
 }
 
 PIGPIO_SIM_EXPORT void pigpioSimUseVirtualClock(int on)
 {
-    useVirtualClock(on != 0);
+    useVirtualClock(on != 0, loggedCalls().empty());
 }
 
 PIGPIO_SIM_EXPORT uint64_t pigpioSimNowMicros(void)
@@ -354,12 +352,12 @@ PIGPIO_SIM_EXPORT uint64_t pigpioSimNowMicros(void)
 
 PIGPIO_SIM_EXPORT int pigpioSimCallCount(void)
 {
-    return static_cast<int>(state().calls.size());
+    return static_cast<int>(loggedCalls().size());
 }
 
 PIGPIO_SIM_EXPORT const char* pigpioSimCall(int index)
 {
-    const std::deque<std::string>& calls = state().calls;
+    const std::deque<std::string>& calls = loggedCalls();
     if (index < 0 || static_cast<size_t>(index) >= calls.size()) {
         return nullptr;
     }
@@ -417,10 +415,19 @@ PIGPIO_SIM_EXPORT int pigpioSimLevel(unsigned gpio)
 
 __attribute__((constructor)) static void atLoad()
 {
-    resetAll();
+    reset();
 }
 
+// After the program's own atexit handlers: what pigpio's atexit handler does, then
+// the report of what was left behind.
 __attribute__((destructor)) static void atExit()
 {
-    reportAtExit();
+    const uint64_t at = nowMicros();
+    const bool initialised = state().initialised;
+    const bool cutOff = initialised && sending(at);
+    if (initialised) {
+        terminate(at);
+        writeVcd(at);
+    }
+    reportAtExit(at, initialised, cutOff);
 }

@@ -1,6 +1,16 @@
 /*
  * The stand-in's inner parts, shared by its source files and hidden from users
- * (nothing here is exported from libpigpio.so.1).
+ * (nothing here is exported from libpigpio.so.1).  Its layers, by file:
+ *
+ *   pigpio_sim.cpp   the exported functions: check the arguments, log the call,
+ *                    ask the state, report what it returns
+ *   sim_signals.cpp  pigpio's signal handlers, which end the process as it does
+ *   sim_controls.cpp the PIGPIO_SIM_* controls, faults among them, in one table
+ *   sim_state.cpp    the simulated Pi: clock, lines, playback, wave pool
+ *   wave_rules.cpp   pigpio's DMA arithmetic on a wave
+ *   sim_output.cpp   everything the stand-in writes
+ *
+ * The state and the controls never write: what is to be said, they return.
  */
 #ifndef PIGPIO_SIM_CORE_H
 #define PIGPIO_SIM_CORE_H
@@ -16,6 +26,8 @@
 #include "pigpio_rules.h"
 
 namespace pigpio_sim {
+
+using pigpio_rules::format;
 
 constexpr unsigned kGpioCount = PI_MAX_GPIO + 1;
 constexpr unsigned kWaveGpioCount = PI_MAX_USER_GPIO + 1;
@@ -33,7 +45,7 @@ constexpr int kReservedOols = 790;
 int waveCbs(const std::vector<gpioPulse_t>& pulses);
 int waveOols(const std::vector<gpioPulse_t>& pulses);
 
-// ---- the state ---------------------------------------------------------------------
+// ---- sim_state.cpp: the simulated Pi ---------------------------------------------
 
 struct Edge {
     uint64_t at;
@@ -51,7 +63,7 @@ struct Wave {
     std::vector<gpioPulse_t> pulses;
     int cbs = 0;
     int ools = 0;
-    bool deleted = false;
+    bool used = false;   // false once deleted: its id may be reused
     uint64_t serial = 0; // counts creates, unlike ids, which are reused
 };
 
@@ -69,13 +81,6 @@ struct Segment {
     uint64_t cycle = 0;
 };
 
-struct Faults {
-    int failInit = 0;
-    std::string failInitSource;
-    int waveCreate = 0;
-    int waveTxSend = 0;
-};
-
 /* A signal the stand-in sends itself at a set time after the first wave's send
  * (PIGPIO_SIM_SIGNAL), so that tests can interrupt a send at an exact point. */
 struct PlannedSignal {
@@ -89,12 +94,12 @@ struct State {
 
     bool virtualClock = false;
     uint64_t virtualNow = 0;
-    uint64_t originNs = 0;
+    uint64_t originNs = 0; // where the real-time clock's 0 lies on CLOCK_MONOTONIC
 
     std::array<Line, kGpioCount> lines;
 
     std::vector<gpioPulse_t> pending;
-    std::vector<Wave> waves; // index = wave id; deleted top entries are popped
+    std::vector<Wave> waves; // index = wave id
     uint64_t createdCount = 0;
     std::vector<int> neverDeleted;
     std::vector<gpioPulse_t> lastCreated; // the most recently created wave's records
@@ -102,45 +107,94 @@ struct State {
     std::deque<Segment> timeline;
     uint64_t txEnd = 0; // kForever while a repeat runs
 
-    std::deque<std::string> calls;
-    bool callsCapped = false;
-
-    Faults faults;
-    bool simulateOnPi = false; // PIGPIO_SIM_ON_PI
-    std::string modelFile;     // PIGPIO_SIM_MODEL_FILE; empty: the device tree's
     PlannedSignal signal;
-    bool signalHandlers = true; // gpioInitialise installs pigpio's
     bool waveSent = false;
     uint64_t firstSendAt = 0;
-    std::string vcdPath;
-    int logFd = -1;
 };
 
+/* Read by the other layers, which change it through the functions below (and set
+ * `initialised` and the pending pulses themselves). */
 State& state();
-
-// ---- sim_state.cpp: clock, lines, playback, waves, reset ---------------------------
+/* A fresh state on the real-time clock, which reads 0 now. */
+void resetState();
 
 uint64_t nowMicros();
-void useVirtualClock(bool on);
-void sleepSeconds(double seconds);
+/* Keeps the current time, or starts the clock at 0 (right after a reset). */
+void useVirtualClock(bool on, bool fromZero);
 double timeSeconds();
 
-void resetAll();
-void readEnvironment();
+/* time_sleep, in steps: a sleep that reaches the planned signal's time sleeps to it
+ * in sleepToSignal (true), the caller sends the signal, and finishSleep sleeps on. */
+struct Sleep {
+    bool none = true;
+    bool virtualClock = false;
+    uint64_t end = 0; // the virtual clock's microseconds, or CLOCK_MONOTONIC's ns
+};
+Sleep startSleep(double seconds);
+bool sleepToSignal(const Sleep& sleep);
+void finishSleep(const Sleep& sleep);
+void planSignal(int signo, uint64_t afterSendMicros);
+/* Marks the planned signal sent and returns its number. */
+int takePlannedSignal();
+
+/* Each plays the sent waves up to `at` first. */
+void playUntil(uint64_t at);
+void setMode(unsigned gpio, unsigned mode, uint64_t at);
+void writeLevel(unsigned gpio, int level, uint64_t at);
+bool sending(uint64_t at);
+
+/* The wave's id, or pigpio's error: empty, no room in the pool, no id left. */
+int createWave();
+/* Each says whether it took a wave that was still being sent. */
+bool deleteWave(unsigned waveId, uint64_t at);
+bool clearWaves(uint64_t at);
+struct Sent {
+    int cbs = 0;             // gpioWaveTxSend's result
+    uint32_t notOutputs = 0; // the lines the wave switches that are not outputs
+};
+Sent sendWave(unsigned waveId, unsigned mode, uint64_t at);
+/* Cuts off what is being sent and drops the waves; lines keep their levels. */
+void terminate(uint64_t at);
+
+// ---- sim_controls.cpp: the PIGPIO_SIM_* controls ------------------------------------
+
+struct Setting {
+    int number = 0;      // a flag (0 or 1), an error code, the clock (1: virtual), a signal
+    uint64_t micros = 0; // the signal's time after the send
+    std::string text;    // a path
+    std::string source;  // what set it: the variable, or a function of pigpio_sim.h
+};
+
+/* A value that was ignored, for the note that says so. */
+struct Malformed {
+    const char* name;
+    std::string value;
+    const char* want;
+};
+
+/* Every control back to its variable, or its default where that is unset, empty or
+ * malformed: the malformed ones, in the table's order. */
+std::vector<Malformed> readControls();
+/* A control by its variable's name. */
+const Setting& control(const char* name);
+
+/* What an injected fault makes `call` return in place of its own result (0: none),
+ * and what set the fault. */
+struct Injected {
+    int result = 0;
+    std::string source;
+};
+Injected injectedFault(const char* call);
+/* Sets a fault as its variable would (a value the variable would ignore clears it);
+ * -1 for a name that is no fault. */
+int setFault(const char* name, int value, const char* source);
+
+/* Whether gpioInitialise installs pigpio's signal handlers (true after a reset). */
+bool signalHandlersWanted();
+void wantSignalHandlers(bool install);
 
 /* The board's model when the machine is a Raspberry Pi, else empty. */
 std::string raspberryPiModel(const std::string& modelFile);
-
-void playUntil(uint64_t at);
-void setLevel(unsigned gpio, int level, uint64_t at);
-bool sending(uint64_t at);
-void abortTransmission(uint64_t at);
-void startWave(int waveId, unsigned mode, uint64_t at);
-void terminateNow(uint64_t at);
-
-int createWave();
-int deleteWave(unsigned waveId);
-void clearWaves();
 
 // ---- sim_signals.cpp: pigpio's signal handlers --------------------------------------
 
@@ -148,31 +202,34 @@ void clearWaves();
 void installSignalHandlers();
 /* Back to the dispositions from before the first install (a reset). */
 void restoreSignalHandlers();
-/* Sends the planned signal (PIGPIO_SIM_SIGNAL) now; logged first. */
-void sendPlannedSignal(uint64_t at);
+/* Through the process's real mask: a blocked signal stays pending. */
+void raiseSignal(int signo);
 
 // ---- sim_output.cpp: messages, call log, trace, exit report ------------------------
 
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-/* A line on stderr in the real library's style: "YYYY-MM-DD HH:MM:SS fn: text". */
-using pigpio_rules::complain;
-/* The uninitialised check that guards every function needing gpioInitialise. */
-bool initialisedFor(const char* fn);
-
-void openLog(const char* path);
+/* Empties the in-memory call log, and names the log and trace files. */
+void resetOutput(const std::string& logPath, const std::string& vcdPath);
 void recordCall(uint64_t at, const std::string& text);
-void logWarning(uint64_t at, const std::string& text);
-/* A line of the log file only, not a call: `<us> text`. */
-void logEvent(uint64_t at, const std::string& text);
+const std::deque<std::string>& loggedCalls();
+
+void noteIgnored(const Malformed& value);
+void refuseOnPi(const std::string& model);
+void refuseInitialise(const std::string& source);
+
+void warnNotAnOutput(uint64_t at, unsigned gpio);
+void warnDeletedWhileSent(uint64_t at, unsigned waveId);
+void warnClearedWhileSent(uint64_t at);
+void reportPlannedSignal(uint64_t at, int signo);
+void reportUnhandledSignal(uint64_t at, int signo);
 
 /* Where the real-time clock's 0 lies on CLOCK_MONOTONIC, for a process that times
  * the stand-in from outside (PIGPIO_SIM_ORIGIN). */
-void writeOrigin(const char* path, uint64_t originNs);
-
-std::string vcdText(uint64_t endAt);
+void writeOrigin(const std::string& path, uint64_t originNs);
 void writeVcd(uint64_t endAt);
 
-void reportAtExit();
+/* `initialised`: pigpio was still initialised (and was terminated at `at`);
+ * `cutOff`: a wave was being sent then. */
+void reportAtExit(uint64_t at, bool initialised, bool cutOff);
 
 } // namespace pigpio_sim
 

@@ -1,12 +1,11 @@
-// What the stand-in writes: pigpio-style messages on stderr, the call log (in
-// memory and in PIGPIO_SIM_LOG), the VCD trace (PIGPIO_SIM_VCD) and the report at
-// the end of the process.
+// Everything the stand-in writes: its messages on stderr (pigpio's own complaints
+// come from pigpio-rules), the call log in memory and in PIGPIO_SIM_LOG, the
+// warnings there, the VCD trace (PIGPIO_SIM_VCD), the origin file
+// (PIGPIO_SIM_ORIGIN) and the report at the end of the process.  It reads the
+// state, and changes nothing but its own.
 #include <algorithm>
 #include <cerrno>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -14,102 +13,38 @@
 
 namespace pigpio_sim {
 
+using pigpio_rules::complain;
+using pigpio_rules::writeAll;
+
 namespace {
 
 // The in-memory call log stops growing here (a busy loop on the virtual clock
 // never ends); the log file still gets every line.
 constexpr size_t kMaxKeptCalls = 1000000;
 
-std::string vformat(const char* fmt, va_list args)
-{
-    va_list copy;
-    va_copy(copy, args);
-    const int size = std::vsnprintf(nullptr, 0, fmt, copy);
-    va_end(copy);
-    if (size <= 0) {
-        return std::string();
-    }
-    std::string text(static_cast<size_t>(size) + 1, '\0');
-    (void)std::vsnprintf(text.data(), text.size(), fmt, args); // its length is known
-    text.resize(static_cast<size_t>(size));
-    return text;
-}
+// Where the stand-in's notes about itself come from, in the place of a function's.
+constexpr const char* kSelf = "pigpio stand-in";
 
-void writeAll(int fd, const std::string& text)
+struct Output {
+    int logFd = -1;
+    std::string vcdPath;
+    std::deque<std::string> calls;
+    bool callsCapped = false;
+};
+
+Output& output()
 {
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return;
-        }
-        done += static_cast<size_t>(n);
-    }
+    // Never destroyed, so that the exit report can still use it.
+    static Output* const instance = new Output();
+    return *instance;
 }
 
 void writeLogLine(uint64_t at, const std::string& text)
 {
-    const int fd = state().logFd;
+    const int fd = output().logFd;
     if (fd >= 0) {
         writeAll(fd, std::to_string(at) + " " + text + "\n");
     }
-}
-
-} // namespace
-
-// NOLINTNEXTLINE(cert-dcl50-cpp): printf-style, so the format attribute checks every call
-std::string format(const char* fmt, ...)
-{
-    va_list args;
-    va_start(args, fmt);
-    std::string text = vformat(fmt, args);
-    va_end(args);
-    return text;
-}
-
-bool initialisedFor(const char* fn)
-{
-    if (state().initialised) {
-        return true;
-    }
-    pigpio_rules::notInitialised(fn);
-    return false;
-}
-
-// ---- call log --------------------------------------------------------------------------
-
-void openLog(const char* path)
-{
-    State& s = state();
-    if (s.logFd >= 0) {
-        ::close(s.logFd);
-        s.logFd = -1;
-    }
-    if (path == nullptr || *path == '\0') {
-        return;
-    }
-    s.logFd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (s.logFd < 0) {
-        complain("pigpio stand-in", "cannot open PIGPIO_SIM_LOG=%s (%s)", path,
-                 std::strerror(errno));
-    }
-}
-
-void recordCall(uint64_t at, const std::string& text)
-{
-    State& s = state();
-    if (s.calls.size() < kMaxKeptCalls) {
-        s.calls.push_back(text);
-    } else if (!s.callsCapped) {
-        s.callsCapped = true;
-        logWarning(at, format("the in-memory call log is full (%zu calls); later calls are "
-                              "only in this file",
-                              kMaxKeptCalls));
-    }
-    writeLogLine(at, text);
 }
 
 void logWarning(uint64_t at, const std::string& text)
@@ -117,24 +52,127 @@ void logWarning(uint64_t at, const std::string& text)
     writeLogLine(at, "warning: " + text);
 }
 
-void logEvent(uint64_t at, const std::string& text)
+// A file rewritten whole; `name` is the variable that named it.
+void writeFile(const char* name, const std::string& path, const std::string& text)
 {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        complain(kSelf, "cannot write %s=%s (%s)", name, path.c_str(), std::strerror(errno));
+        return;
+    }
+    writeAll(fd, text);
+    ::close(fd);
+}
+
+void openLog(const std::string& path)
+{
+    Output& out = output();
+    if (out.logFd >= 0) {
+        ::close(out.logFd);
+        out.logFd = -1;
+    }
+    if (path.empty()) {
+        return;
+    }
+    out.logFd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (out.logFd < 0) {
+        complain(kSelf, "cannot open PIGPIO_SIM_LOG=%s (%s)", path.c_str(), std::strerror(errno));
+    }
+}
+
+} // namespace
+
+// ---- call log --------------------------------------------------------------------------
+
+void resetOutput(const std::string& logPath, const std::string& vcdPath)
+{
+    Output& out = output();
+    out.calls.clear();
+    out.callsCapped = false;
+    out.vcdPath = vcdPath;
+    openLog(logPath);
+}
+
+void recordCall(uint64_t at, const std::string& text)
+{
+    Output& out = output();
+    if (out.calls.size() < kMaxKeptCalls) {
+        out.calls.push_back(text);
+    } else if (!out.callsCapped) {
+        out.callsCapped = true;
+        logWarning(at, format("the in-memory call log is full (%zu calls); later calls are "
+                              "only in this file",
+                              kMaxKeptCalls));
+    }
     writeLogLine(at, text);
 }
 
-void writeOrigin(const char* path, uint64_t originNs)
+const std::deque<std::string>& loggedCalls()
 {
-    if (path == nullptr || *path == '\0') {
-        return;
+    return output().calls;
+}
+
+// ---- messages --------------------------------------------------------------------------
+
+void noteIgnored(const Malformed& value)
+{
+    complain(kSelf, "ignoring %s=%s: want %s", value.name, value.value.c_str(), value.want);
+}
+
+void refuseOnPi(const std::string& model)
+{
+    complain("initCheckPermitted",
+             "pigpio stand-in: this machine is a %s, but this build only simulates one and "
+             "sends nothing",
+             model.c_str());
+    complain("initCheckPermitted",
+             "pigpio stand-in: to send, reconfigure with -DBEAM_PIGPIO=auto on the Pi and "
+             "rebuild (scripts/build-pigpio.sh installs pigpio where it is missing); "
+             "PIGPIO_SIM_ON_PI=1 simulates anyway");
+}
+
+void refuseInitialise(const std::string& source)
+{
+    complain("initCheckPermitted", "pigpio stand-in: initialisation refused (%s)", source.c_str());
+}
+
+void warnNotAnOutput(uint64_t at, unsigned gpio)
+{
+    logWarning(at, format("gpioWaveTxSend: gpio %u is not an output; on a Pi the wave would "
+                          "not reach the pin",
+                          gpio));
+}
+
+void warnDeletedWhileSent(uint64_t at, unsigned waveId)
+{
+    logWarning(at, format("gpioWaveDelete: wave %u is still being sent; on a Pi its control "
+                          "blocks may be overwritten mid-flight",
+                          waveId));
+}
+
+void warnClearedWhileSent(uint64_t at)
+{
+    logWarning(at, "gpioWaveClear: a wave is still being sent; on a Pi its control blocks may "
+                   "be overwritten mid-flight");
+}
+
+// The log file only: neither is a call.
+void reportPlannedSignal(uint64_t at, int signo)
+{
+    writeLogLine(at, format("PIGPIO_SIM_SIGNAL: kill(getpid(), %d)", signo));
+}
+
+void reportUnhandledSignal(uint64_t at, int signo)
+{
+    complain("sigHandler", "Unhandled signal %d, terminating", signo);
+    writeLogLine(at, format("sigHandler: Unhandled signal %d, terminating", signo));
+}
+
+void writeOrigin(const std::string& path, uint64_t originNs)
+{
+    if (!path.empty()) {
+        writeFile("PIGPIO_SIM_ORIGIN", path, std::to_string(originNs) + "\n");
     }
-    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        complain("pigpio stand-in", "cannot write PIGPIO_SIM_ORIGIN=%s (%s)", path,
-                 std::strerror(errno));
-        return;
-    }
-    writeAll(fd, std::to_string(originNs) + "\n");
-    ::close(fd);
 }
 
 // ---- VCD trace -------------------------------------------------------------------------
@@ -174,8 +212,6 @@ std::vector<Change> changesAfterZero()
     return changes;
 }
 
-} // namespace
-
 std::string vcdText(uint64_t endAt)
 {
     const std::array<Line, kGpioCount>& lines = state().lines;
@@ -208,39 +244,30 @@ std::string vcdText(uint64_t endAt)
     return out;
 }
 
+} // namespace
+
 void writeVcd(uint64_t endAt)
 {
-    const std::string& path = state().vcdPath;
+    const std::string& path = output().vcdPath;
     if (path.empty()) {
         return;
     }
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        complain("pigpio stand-in", "cannot write PIGPIO_SIM_VCD=%s (%s)", path.c_str(),
-                 std::strerror(errno));
-        return;
-    }
-    writeAll(fd, vcdText(endAt));
-    ::close(fd);
+    writeFile("PIGPIO_SIM_VCD", path, vcdText(endAt));
 }
 
 // ---- end of the process ----------------------------------------------------------------
 
-namespace {
-
-std::vector<std::string> exitWarnings()
+void reportAtExit(uint64_t at, bool initialised, bool cutOff)
 {
-    State& s = state();
+    const State& s = state();
     std::vector<std::string> warnings;
-    if (s.initialised) {
-        const uint64_t at = nowMicros();
+    if (initialised) {
         std::string text = "pigpio still initialised at exit: gpioTerminate was never called";
-        if (sending(at)) {
+        if (cutOff) {
             text += format(", and the wave being sent was cut off at %llu us",
                            static_cast<unsigned long long>(at));
         }
         warnings.push_back(text);
-        terminateNow(at); // what the real library's atexit handler does
     }
     for (int id : s.neverDeleted) {
         warnings.push_back(format("wave %d was created and never deleted", id));
@@ -250,19 +277,11 @@ std::vector<std::string> exitWarnings()
             warnings.push_back(format("gpio %u left high at exit", gpio));
         }
     }
-    return warnings;
-}
-
-} // namespace
-
-void reportAtExit()
-{
-    const uint64_t at = nowMicros();
-    for (const std::string& text : exitWarnings()) {
-        if (state().logFd >= 0) {
+    for (const std::string& text : warnings) {
+        if (output().logFd >= 0) {
             logWarning(at, text);
         } else {
-            writeAll(STDERR_FILENO, "pigpio stand-in: warning: " + text + "\n");
+            writeAll(STDERR_FILENO, std::string(kSelf) + ": warning: " + text + "\n");
         }
     }
 }

@@ -1,6 +1,7 @@
 // pigpio's signal handling.  gpioInitialise gives every signal one handler, which
-// ignores a few and ends the process on any other: it logs, terminates pigpio (a
-// wave in flight is cut off, the lines keep their levels) and calls exit(-1).
+// ignores a few and ends the process on any other: it says so (through
+// sim_output.cpp, as every message), terminates pigpio (a wave in flight is cut
+// off, the lines keep their levels, the trace is written) and calls exit(-1).
 // gpioTerminate leaves the handlers in place, as pigpio does (its issue #341).
 //
 // Left alone, unlike pigpio: the signals a fault of the running code raises
@@ -77,10 +78,10 @@ extern "C" void sigHandler(int signo)
         return;
     }
     const uint64_t at = nowMicros();
-    complain("sigHandler", "Unhandled signal %d, terminating", signo);
-    logEvent(at, format("sigHandler: Unhandled signal %d, terminating", signo));
+    reportUnhandledSignal(at, signo);
     if (state().initialised) {
-        terminateNow(at);
+        terminate(at);
+        writeVcd(at);
     }
     std::exit(-1);
 }
@@ -126,13 +127,9 @@ void restoreSignalHandlers()
     old = Previous();
 }
 
-void sendPlannedSignal(uint64_t at)
+void raiseSignal(int signo)
 {
-    PlannedSignal& planned = state().signal;
-    planned.sent = true;
-    logEvent(at, format("PIGPIO_SIM_SIGNAL: kill(getpid(), %d)", planned.signo));
-    // Through the process's real mask: a blocked signal stays pending.
-    (void)kill(getpid(), planned.signo);
+    (void)kill(getpid(), signo);
 }
 
 } // namespace pigpio_sim

@@ -1,20 +1,15 @@
-// The stand-in's state: its clock, the GPIO lines, the transmit timeline that plays
-// sent waves against the clock, the pool of created waves, and the reset that
-// reads the PIGPIO_SIM_* environment.
+// The simulated Pi: its clock, the GPIO lines, the transmit timeline that plays
+// sent waves against the clock, and the pool of created waves.  It writes nothing:
+// what a caller may want to report, it returns.
 #include <algorithm>
-#include <cctype>
-#include <cerrno>
-#include <climits>
 #include <cmath>
-#include <cstdlib>
-#include <cstring>
 #include <ctime>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "sim_core.h"
 
 namespace pigpio_sim {
+
+using pigpio_rules::monotonicNs;
 
 State& state()
 {
@@ -23,29 +18,14 @@ State& state()
     return *instance;
 }
 
+void resetState()
+{
+    State& s = state();
+    s = State();
+    s.originNs = monotonicNs();
+}
+
 // ---- clock ---------------------------------------------------------------------------
-
-namespace {
-
-uint64_t monotonicNs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
-}
-
-timespec toTimespec(uint64_t ns)
-{
-    timespec ts{};
-    ts.tv_sec = static_cast<decltype(ts.tv_sec)>(ns / 1000000000u);
-    ts.tv_nsec = static_cast<decltype(ts.tv_nsec)>(ns % 1000000000u);
-    return ts;
-}
-
-// A sleep longer than this (about 31 years) is cut to it, to keep the sums in range.
-constexpr double kLongestSleepSeconds = 1e9;
-
-} // namespace
 
 uint64_t nowMicros()
 {
@@ -57,7 +37,7 @@ uint64_t nowMicros()
     return (monotonicNs() - s.originNs) / 1000u;
 }
 
-void useVirtualClock(bool on)
+void useVirtualClock(bool on, bool fromZero)
 {
     State& s = state();
     if (on == s.virtualClock) {
@@ -65,20 +45,13 @@ void useVirtualClock(bool on)
     }
     // Time never runs backwards, except that a clock switched right after a reset
     // (before any call) starts at 0, so tests begin at a known time.
-    const uint64_t now = s.calls.empty() ? 0 : nowMicros();
+    const uint64_t now = fromZero ? 0 : nowMicros();
     s.virtualClock = on;
     s.virtualNow = now;
     s.originNs = monotonicNs() - now * 1000u;
 }
 
 namespace {
-
-void sleepUntil(uint64_t monotonicDeadlineNs)
-{
-    const timespec deadline = toTimespec(monotonicDeadlineNs);
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
-    }
-}
 
 // Where the planned signal falls on the stand-in clock; kForever when none is due.
 uint64_t plannedSignalAt()
@@ -92,31 +65,66 @@ uint64_t plannedSignalAt()
 
 } // namespace
 
-// A sleep that reaches the planned signal's time stops there for the signal, then
-// sleeps on: blocked, it stays pending; not blocked, its handler runs at that point.
-void sleepSeconds(double seconds)
+Sleep startSleep(double seconds)
 {
-    if (!(seconds > 0)) {
-        return;
+    Sleep sleep;
+    const double length = pigpio_rules::sleepLength(seconds);
+    if (!(length > 0)) {
+        return sleep;
     }
-    seconds = std::min(seconds, kLongestSleepSeconds);
+    const State& s = state();
+    sleep.none = false;
+    sleep.virtualClock = s.virtualClock;
+    sleep.end = s.virtualClock ? s.virtualNow + static_cast<uint64_t>(std::llround(length * 1e6))
+                               : monotonicNs() + static_cast<uint64_t>(std::llround(length * 1e9));
+    return sleep;
+}
+
+// The signal comes at its point in the sleep: blocked, it stays pending; not
+// blocked, its handler runs there.
+bool sleepToSignal(const Sleep& sleep)
+{
     State& s = state();
     const uint64_t signalAt = plannedSignalAt();
-    if (s.virtualClock) {
-        const uint64_t end = s.virtualNow + static_cast<uint64_t>(std::llround(seconds * 1e6));
-        if (signalAt <= end) {
-            s.virtualNow = std::max(s.virtualNow, signalAt);
-            sendPlannedSignal(s.virtualNow);
+    if (sleep.none || signalAt == kForever) {
+        return false;
+    }
+    if (sleep.virtualClock) {
+        if (signalAt > sleep.end) {
+            return false;
         }
-        s.virtualNow = end;
+        s.virtualNow = std::max(s.virtualNow, signalAt);
+        return true;
+    }
+    if (s.originNs + signalAt * 1000u > sleep.end) {
+        return false;
+    }
+    pigpio_rules::sleepUntil(s.originNs + signalAt * 1000u);
+    return true;
+}
+
+void finishSleep(const Sleep& sleep)
+{
+    if (sleep.none) {
         return;
     }
-    const uint64_t deadline = monotonicNs() + static_cast<uint64_t>(std::llround(seconds * 1e9));
-    if (signalAt != kForever && s.originNs + signalAt * 1000u <= deadline) {
-        sleepUntil(s.originNs + signalAt * 1000u);
-        sendPlannedSignal(nowMicros());
+    if (sleep.virtualClock) {
+        state().virtualNow = sleep.end;
+    } else {
+        pigpio_rules::sleepUntil(sleep.end);
     }
-    sleepUntil(deadline);
+}
+
+void planSignal(int signo, uint64_t afterSendMicros)
+{
+    state().signal = PlannedSignal{signo, afterSendMicros, false};
+}
+
+int takePlannedSignal()
+{
+    PlannedSignal& planned = state().signal;
+    planned.sent = true;
+    return planned.signo;
 }
 
 double timeSeconds()
@@ -130,6 +138,8 @@ double timeSeconds()
 }
 
 // ---- lines and playback ------------------------------------------------------------
+
+namespace {
 
 void setLevel(unsigned gpio, int level, uint64_t at)
 {
@@ -146,8 +156,6 @@ void setLevel(unsigned gpio, int level, uint64_t at)
         line.edges.push_back({at, level});
     }
 }
-
-namespace {
 
 void applyRecord(const gpioPulse_t& pulse, uint64_t at)
 {
@@ -214,13 +222,15 @@ uint64_t syncStart(uint64_t at)
     return last.stop;
 }
 
-void markDriven(const std::vector<gpioPulse_t>& pulses, uint64_t at)
+// The lines the pulses switch become driven; returns those that are not outputs.
+uint32_t markDriven(const std::vector<gpioPulse_t>& pulses)
 {
     State& s = state();
     uint32_t masks = 0;
     for (const gpioPulse_t& pulse : pulses) {
         masks |= pulse.gpioOn | pulse.gpioOff;
     }
+    uint32_t notOutputs = 0;
     for (unsigned gpio = 0; gpio < kWaveGpioCount; ++gpio) {
         if ((masks & (1u << gpio)) == 0) {
             continue;
@@ -228,11 +238,10 @@ void markDriven(const std::vector<gpioPulse_t>& pulses, uint64_t at)
         Line& line = s.lines[gpio];
         line.driven = true;
         if (line.mode != PI_OUTPUT) {
-            logWarning(at, format("gpioWaveTxSend: gpio %u is not an output; on a Pi the wave "
-                                  "would not reach the pin",
-                                  gpio));
+            notOutputs |= 1u << gpio;
         }
     }
+    return notOutputs;
 }
 
 } // namespace
@@ -245,10 +254,29 @@ void playUntil(uint64_t at)
     }
 }
 
+void setMode(unsigned gpio, unsigned mode, uint64_t at)
+{
+    playUntil(at);
+    Line& line = state().lines[gpio];
+    line.mode = mode;
+    line.driven = line.driven || mode == PI_OUTPUT;
+}
+
+void writeLevel(unsigned gpio, int level, uint64_t at)
+{
+    playUntil(at);
+    setLevel(gpio, level, at);
+    Line& line = state().lines[gpio];
+    line.mode = PI_OUTPUT;
+    line.driven = true;
+}
+
 bool sending(uint64_t at)
 {
     return at < state().txEnd;
 }
+
+namespace {
 
 void abortTransmission(uint64_t at)
 {
@@ -258,10 +286,12 @@ void abortTransmission(uint64_t at)
     s.txEnd = 0;
 }
 
-void startWave(int waveId, unsigned mode, uint64_t at)
+} // namespace
+
+Sent sendWave(unsigned waveId, unsigned mode, uint64_t at)
 {
     State& s = state();
-    const Wave& wave = s.waves[static_cast<size_t>(waveId)];
+    const Wave& wave = s.waves[waveId];
     const bool sync = mode == PI_WAVE_MODE_ONE_SHOT_SYNC || mode == PI_WAVE_MODE_REPEAT_SYNC;
     if (sync) {
         playUntil(at);
@@ -278,23 +308,29 @@ void startWave(int waveId, unsigned mode, uint64_t at)
         segment.period += pulse.usDelay;
     }
     s.txEnd = segment.repeat ? kForever : segment.start + kStartDelayMicros + segment.period;
-    markDriven(wave.pulses, at);
+    Sent sent;
+    sent.notOutputs = markDriven(wave.pulses);
+    sent.cbs = wave.cbs;
     s.timeline.push_back(std::move(segment));
+    if (!s.waveSent) {
+        s.waveSent = true;
+        s.firstSendAt = at;
+    }
+    return sent;
 }
 
-void terminateNow(uint64_t at)
+void terminate(uint64_t at)
 {
     State& s = state();
     abortTransmission(at);
     for (size_t id = 0; id < s.waves.size(); ++id) {
-        if (!s.waves[id].deleted) {
+        if (s.waves[id].used) {
             s.neverDeleted.push_back(static_cast<int>(id));
         }
     }
     s.waves.clear();
     s.pending.clear();
     s.initialised = false;
-    writeVcd(at);
 }
 
 // ---- the wave pool -------------------------------------------------------------------
@@ -324,7 +360,7 @@ int exactFit(int cbs, int ools)
 {
     const std::vector<Wave>& waves = state().waves;
     for (size_t id = 0; id < waves.size(); ++id) {
-        if (waves[id].deleted && waves[id].cbs == cbs && waves[id].ools == ools) {
+        if (!waves[id].used && waves[id].cbs == cbs && waves[id].ools == ools) {
             return static_cast<int>(id);
         }
     }
@@ -366,6 +402,7 @@ int createWave()
         id = static_cast<int>(s.waves.size());
         s.waves.emplace_back();
     }
+    wave.used = true;
     wave.serial = ++s.createdCount;
     wave.pulses.swap(s.pending);
     s.lastCreated = wave.pulses;
@@ -373,219 +410,26 @@ int createWave()
     return id;
 }
 
-int deleteWave(unsigned waveId)
+// The send plays on from its own copy of the records.
+bool deleteWave(unsigned waveId, uint64_t at)
 {
     State& s = state();
-    if (waveId >= s.waves.size() || s.waves[waveId].deleted) {
-        complain("gpioWaveDelete", "bad wave id (%u)", waveId);
-        return PI_BAD_WAVE_ID;
-    }
-    const uint64_t at = nowMicros();
     playUntil(at);
-    if (beingSent(s.waves[waveId].serial, at)) {
-        logWarning(at, format("gpioWaveDelete: wave %u is still being sent; on a Pi its "
-                              "control blocks may be overwritten mid-flight",
-                              waveId));
-    }
-    s.waves[waveId].deleted = true;
+    const bool wasBeingSent = beingSent(s.waves[waveId].serial, at);
     s.waves[waveId].pulses.clear();
     // Resources come back only from the top: while the highest id is deleted.
-    while (!s.waves.empty() && s.waves.back().deleted) {
-        s.waves.pop_back();
-    }
-    return 0;
+    pigpio_rules::freeWave(s.waves, waveId);
+    return wasBeingSent;
 }
 
-void clearWaves()
+bool clearWaves(uint64_t at)
 {
     State& s = state();
-    const uint64_t at = nowMicros();
     playUntil(at);
-    if (sending(at)) {
-        logWarning(at, "gpioWaveClear: a wave is still being sent; on a Pi its control "
-                       "blocks may be overwritten mid-flight");
-    }
+    const bool wasBeingSent = sending(at);
     s.pending.clear();
     s.waves.clear();
-}
-
-// ---- reset and environment -----------------------------------------------------------
-
-namespace {
-
-void note(const char* fmt, const char* name, const char* value)
-{
-    complain("pigpio stand-in", fmt, name, value);
-}
-
-// An integer in the whole of `text`, or false.
-bool parseInt(const char* text, long& value)
-{
-    errno = 0;
-    char* end = nullptr;
-    value = std::strtol(text, &end, 10);
-    return errno == 0 && end != text && *end == '\0' && value >= INT_MIN && value <= INT_MAX;
-}
-
-// PIGPIO_SIM_FAIL_WAVE_* : a negative pigpio error code, else 0 (with a note).
-int negativeCode(const char* name)
-{
-    const char* text = std::getenv(name);
-    if (text == nullptr || *text == '\0') {
-        return 0;
-    }
-    long value = 0;
-    if (!parseInt(text, value) || value >= 0) {
-        note("ignoring %s=%s: want a negative pigpio error code", name, text);
-        return 0;
-    }
-    return static_cast<int>(value);
-}
-
-// A variable that is 1 (or any non-zero integer) or 0; unset, empty or malformed is 0.
-int flag(const char* name, const char* want)
-{
-    const char* text = std::getenv(name);
-    if (text == nullptr || *text == '\0') {
-        return 0;
-    }
-    long value = 0;
-    if (!parseInt(text, value)) {
-        complain("pigpio stand-in", "ignoring %s=%s: want %s", name, text, want);
-        return 0;
-    }
-    return value != 0 ? 1 : 0;
-}
-
-int failInitFlag()
-{
-    return flag("PIGPIO_SIM_FAIL_INIT", "1 (fail) or 0");
-}
-
-bool simulateOnPiFlag()
-{
-    return flag("PIGPIO_SIM_ON_PI", "1 (simulate on a Raspberry Pi too) or 0") != 0;
-}
-
-// The first line of a model file, up to its NUL (the device tree ends the string
-// with one) or line end, with anything unprintable shown as '?'; empty if unreadable.
-std::string modelIn(const char* path)
-{
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return std::string();
-    }
-    std::array<char, 128> buffer{};
-    ssize_t n = -1;
-    do {
-        n = ::read(fd, buffer.data(), buffer.size());
-    } while (n < 0 && errno == EINTR);
-    ::close(fd);
-    std::string model;
-    for (ssize_t i = 0; i < n; ++i) {
-        const char c = buffer[static_cast<size_t>(i)];
-        if (c == '\0' || c == '\n') {
-            break;
-        }
-        model += std::isprint(static_cast<unsigned char>(c)) != 0 ? c : '?';
-    }
-    return model;
-}
-
-// PIGPIO_SIM_SIGNAL=SIGNO@MICROS: a signal number (1-64) and a time after the send
-// of at most about 11.6 days, so that the sums on the clock stay in range.
-PlannedSignal plannedSignal()
-{
-    const char* name = "PIGPIO_SIM_SIGNAL";
-    const char* text = std::getenv(name);
-    PlannedSignal planned;
-    if (text == nullptr || *text == '\0') {
-        return planned;
-    }
-    const char* at = std::strchr(text, '@');
-    long signo = 0;
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long long micros =
-        at != nullptr && std::isdigit(static_cast<unsigned char>(at[1])) != 0
-            ? std::strtoull(at + 1, &end, 10)
-            : 0;
-    const bool good = at != nullptr && end != nullptr && *end == '\0' && errno == 0 &&
-                      micros <= 1000000000000ull &&
-                      parseInt(std::string(text, at).c_str(), signo) && signo >= 1 && signo <= 64;
-    if (!good) {
-        note("ignoring %s=%s: want SIGNAL@MICROS, e.g. 2@3000 (SIGINT 3 ms after the send)", name,
-             text);
-        return planned;
-    }
-    planned.signo = static_cast<int>(signo);
-    planned.afterSendMicros = micros;
-    return planned;
-}
-
-bool virtualClockWanted()
-{
-    const char* name = "PIGPIO_SIM_CLOCK";
-    const char* text = std::getenv(name);
-    if (text == nullptr || *text == '\0' || std::strcmp(text, "real") == 0) {
-        return false;
-    }
-    if (std::strcmp(text, "virtual") == 0) {
-        return true;
-    }
-    note("ignoring %s=%s: want real or virtual", name, text);
-    return false;
-}
-
-} // namespace
-
-std::string raspberryPiModel(const std::string& modelFile)
-{
-    std::string model;
-    if (!modelFile.empty()) {
-        model = modelIn(modelFile.c_str());
-    } else {
-        for (const char* path :
-             {"/proc/device-tree/model", "/sys/firmware/devicetree/base/model"}) {
-            model = modelIn(path);
-            if (!model.empty()) {
-                break;
-            }
-        }
-    }
-    const std::string pi = "Raspberry Pi";
-    return model.compare(0, pi.size(), pi) == 0 ? model : std::string();
-}
-
-void readEnvironment()
-{
-    State& s = state();
-    s.virtualClock = virtualClockWanted();
-    s.faults.failInit = failInitFlag();
-    s.faults.failInitSource = "PIGPIO_SIM_FAIL_INIT";
-    s.faults.waveCreate = negativeCode("PIGPIO_SIM_FAIL_WAVE_CREATE");
-    s.faults.waveTxSend = negativeCode("PIGPIO_SIM_FAIL_WAVE_TX_SEND");
-    s.simulateOnPi = simulateOnPiFlag();
-    const char* model = std::getenv("PIGPIO_SIM_MODEL_FILE");
-    s.modelFile = model != nullptr ? model : "";
-    s.signal = plannedSignal();
-    const char* vcd = std::getenv("PIGPIO_SIM_VCD");
-    s.vcdPath = vcd != nullptr ? vcd : "";
-    openLog(std::getenv("PIGPIO_SIM_LOG"));
-    if (!s.virtualClock) {
-        writeOrigin(std::getenv("PIGPIO_SIM_ORIGIN"), s.originNs);
-    }
-}
-
-void resetAll()
-{
-    restoreSignalHandlers();
-    State& s = state();
-    const int logFd = s.logFd;
-    s = State();
-    s.logFd = logFd; // openLog closes or reuses it
-    s.originNs = monotonicNs();
-    readEnvironment();
+    return wasBeingSent;
 }
 
 } // namespace pigpio_sim

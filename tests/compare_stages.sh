@@ -26,13 +26,14 @@ declare -A messages=(
     [long]=$'1010010100000000111111110011001111110000\n0000\n'
     [empty]=''
 )
-faults=(
-    ""
-    PIGPIO_SIM_FAIL_INIT=1
-    PIGPIO_SIM_FAIL_WAVE_CREATE=-67
-    PIGPIO_SIM_FAIL_WAVE_TX_SEND=-66
-    PIGPIO_SIM_SIGNAL=2@3012 # SIGINT in the lead burst: held until pigpio is terminated
-)
+# No fault; every fault the stand-in can inject, as its table of controls names
+# them, each set to -1 (which fails as a flag and as an error code alike); SIGINT in
+# the lead burst, held until pigpio is terminated.
+faults=("")
+for fault in $(grep -o '"PIGPIO_SIM_FAIL_[A-Z_]*"' "$(dirname "$0")/../pigpio-sim/sim_controls.cpp"); do
+    faults+=("${fault//\"/}=-1")
+done
+faults+=(PIGPIO_SIM_SIGNAL=2@3012)
 
 # Runs one program in a fresh folder $dir: run PROGRAM_PATH DIR MESSAGE FAULT [EMULATOR...]
 run()

@@ -29,9 +29,16 @@ extern "C" {
  * PIGPIO_SIM_* environment are read again; the setters below override them. */
 void pigpioSimReset(void);
 
-/* Fault injection.  A non-zero `fail` makes every gpioInitialise return
- * PI_INIT_FAILED; a negative `errorCode` makes every gpioWaveCreate (or
- * gpioWaveTxSend) return that code instead of doing its work; 0 clears the fault. */
+/* Fault injection: sets the fault of a PIGPIO_SIM_FAIL_* variable (`name`, e.g.
+ * "PIGPIO_SIM_FAIL_WAVE_CREATE") as that variable does, until the next reset; a
+ * value the variable would ignore clears it.  PIGPIO_SIM_FAIL_INIT: non-zero makes
+ * every gpioInitialise return PI_INIT_FAILED; the others: a negative pigpio error
+ * code that the call returns instead of doing its work.  0, or -1 for a name that
+ * is no fault. */
+int pigpioSimSetFault(const char* name, int value);
+
+/* The same for one fault each, kept for the tests written with them; the note of a
+ * refused gpioInitialise names the function that set its fault. */
 void pigpioSimFailInitialise(int fail);
 void pigpioSimFailWaveCreate(int errorCode);
 void pigpioSimFailWaveTxSend(int errorCode);

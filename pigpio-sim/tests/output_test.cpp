@@ -68,6 +68,33 @@ TEST_F(SimTest, FaultSettersReplaceTheResult)
     EXPECT_EQ(gpioWaveTxBusy(), 1);
 }
 
+// The one setter for every fault, by its variable's name.
+TEST_F(SimTest, SetFaultNamesTheFaultByItsVariable)
+{
+    for (const char* notAFault : {"PIGPIO_SIM_CLOCK", "PIGPIO_SIM_LOG", "PIGPIO_SIM_FAIL", ""}) {
+        EXPECT_EQ(pigpioSimSetFault(notAFault, -1), -1) << notAFault;
+    }
+    EXPECT_EQ(pigpioSimSetFault(nullptr, -1), -1);
+
+    ASSERT_EQ(pigpioSimSetFault("PIGPIO_SIM_FAIL_INIT", 2), 0);
+    CaptureStderr();
+    EXPECT_EQ(gpioInitialise(), PI_INIT_FAILED);
+    expectNote(GetCapturedStderr(), "initCheckPermitted: pigpio stand-in: initialisation refused "
+                                    "\\(pigpioSimSetFault\\)\n$");
+    ASSERT_EQ(pigpioSimSetFault("PIGPIO_SIM_FAIL_INIT", 0), 0);
+    ASSERT_EQ(gpioInitialise(), 79);
+
+    ASSERT_EQ(pigpioSimSetFault("PIGPIO_SIM_FAIL_WAVE_CREATE", 4), 0) << "not an error: cleared";
+    EXPECT_EQ(makeWave(carrier(24, 2)), 0);
+    ASSERT_EQ(pigpioSimSetFault("PIGPIO_SIM_FAIL_WAVE_TX_SEND", PI_NO_WAVEFORM_ID), 0);
+    EXPECT_EQ(gpioWaveTxSend(0, PI_WAVE_MODE_ONE_SHOT), PI_NO_WAVEFORM_ID);
+    pigpioSimReset();
+    pigpioSimUseVirtualClock(1);
+    ASSERT_EQ(gpioInitialise(), 79);
+    EXPECT_EQ(makeWave(carrier(24, 2)), 0);
+    EXPECT_EQ(gpioWaveTxSend(0, PI_WAVE_MODE_ONE_SHOT), 5) << "a reset reads the environment";
+}
+
 struct EnvCase {
     const char* name;
     const char* value;
