@@ -6,47 +6,26 @@
 //   Runs PROGRAM RUNS times in a fresh folder (with expected_message.txt holding
 //   CODE when given) and prints one line of key=value pairs, in microseconds.
 //
-// The tool's clock and the stand-in's meet on CLOCK_MONOTONIC: the tool reads it
-// right before spawning and right after the child is reaped, and the stand-in
+// The tool's clock and the stand-in's meet on CLOCK_MONOTONIC: the tests' runner
+// (tests/support/run_program.h) reads it right before it starts the program and
+// right after it has ended, and the stand-in
 // writes where its own 0 lies on it (PIGPIO_SIM_ORIGIN).  The timed runs keep only
 // the stand-in's call log, whose gpioWaveTxSend time is when the wave starts; a
 // first run with a VCD trace measures where the edges lie after it, since writing
 // a trace at gpioTerminate takes a millisecond or more that a Pi does not spend.
 #include <algorithm>
-#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
+#include "files.h"
+#include "run_program.h"
 
 namespace {
-
-int64_t monotonicNs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // The time (us) at the start of the log line of the first call named `call`, or -1.
 int64_t loggedAt(const std::string& log, const std::string& call)
@@ -89,56 +68,38 @@ bool edgesOf(const std::string& vcd, int64_t& first, int64_t& last)
 }
 
 struct Run {
-    int64_t startNs = 0; // before the spawn
-    int64_t exitNs = 0;  // after the child was reaped
+    int64_t startNs = 0; // before the start
+    int64_t exitNs = 0;  // after the end
     int64_t originNs = 0;
     int64_t sendUs = 0;  // gpioWaveTxSend on the stand-in's clock
     int64_t closeUs = 0; // gpioTerminate on the stand-in's clock
 };
 
-// Runs the program once in the current folder; false (with a note) if it failed.
-bool runOnce(const char* program, bool withTrace, Run& run)
+// Runs the program once in dir; false (with a note) if it failed.
+bool runOnce(const std::string& program, const TempDir& dir, bool withTrace, Run& run)
 {
-    std::remove("log");
-    std::remove("origin");
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e) {
-        if (std::strncmp(*e, "PIGPIO_SIM_", 11) != 0) {
-            env.emplace_back(*e);
-        }
-    }
-    env.emplace_back("PIGPIO_SIM_ON_PI=1"); // a measurement of the stand-in, on a Pi too
-    env.emplace_back("PIGPIO_SIM_ORIGIN=origin");
-    env.emplace_back("PIGPIO_SIM_LOG=log");
+    std::remove(dir.file("log").c_str());
+    std::remove(dir.file("origin").c_str());
+    Command command;
+    command.program = program;
+    command.dir = dir.path();
+    command.direct = true;
+    // With PIGPIO_SIM_ON_PI=1, as the runner adds it: a measurement of the stand-in,
+    // on a Pi too.
+    command.env = {"PIGPIO_SIM_ORIGIN=origin", "PIGPIO_SIM_LOG=log"};
     if (withTrace) {
-        env.emplace_back("PIGPIO_SIM_VCD=trace.vcd");
+        command.env.emplace_back("PIGPIO_SIM_VCD=trace.vcd");
     }
-    std::vector<char*> envp;
-    for (std::string& e : env) {
-        envp.push_back(e.data());
-    }
-    envp.push_back(nullptr);
-    std::string path = program;
-    char* argv[] = {path.data(), nullptr};
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    run.startNs = monotonicNs();
-    const int spawned = posix_spawn(&pid, program, &actions, nullptr, argv, envp.data());
-    int status = 0;
-    while (spawned == 0 && waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    run.exitNs = monotonicNs();
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "latency: %s failed (spawn %d, status %d)\n", program, spawned,
-                     status);
+    const Outcome outcome = runCommand(command);
+    run.startNs = outcome.startedNs;
+    run.exitNs = outcome.exitedNs;
+    if (outcome.status != 0) {
+        std::fprintf(stderr, "latency: %s failed (status %d)\n%s", program.c_str(), outcome.status,
+                     outcome.err.c_str());
         return false;
     }
-    const std::string log = readFile("log");
-    run.originNs = std::strtoll(readFile("origin").c_str(), nullptr, 10);
+    const std::string log = dir.read("log");
+    run.originNs = std::strtoll(dir.read("origin").c_str(), nullptr, 10);
     run.sendUs = loggedAt(log, "gpioWaveTxSend(");
     run.closeUs = loggedAt(log, "gpioTerminate(");
     if (run.originNs <= 0 || run.sendUs < 0 || run.closeUs < 0) {
@@ -158,28 +119,19 @@ void report(const char* name, std::vector<double> ns)
                 ns.back() / 1e3);
 }
 
-std::string makeFolder()
-{
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/beam-latency-XXXXXX";
-    return mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
-}
-
 // The floor any program pays here: spawning and reaping it, for comparison.
-int timeExecOnly(int runs, char* program)
+int timeExecOnly(int runs, const char* program)
 {
+    Command command;
+    command.program = program;
+    command.direct = true;
     std::vector<double> spawnToExit;
     for (int i = 0; i < runs; ++i) {
-        char* argv[] = {program, nullptr};
-        pid_t pid = 0;
-        int status = 0;
-        const int64_t start = monotonicNs();
-        if (posix_spawn(&pid, program, nullptr, nullptr, argv, environ) != 0) {
+        const Outcome outcome = runCommand(command);
+        if (outcome.status == 127) {
             return 1;
         }
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        spawnToExit.push_back(static_cast<double>(monotonicNs() - start));
+        spawnToExit.push_back(static_cast<double>(outcome.exitedNs - outcome.startedNs));
     }
     std::printf("program=%s runs=%d\n", program, runs);
     report("spawn_to_exit_us", spawnToExit);
@@ -202,21 +154,23 @@ int main(int argc, char** argv)
     if (execOnly) {
         return timeExecOnly(runs, argv[2]);
     }
-    char* program = realpath(argv[2], nullptr);
-    const std::string folder = makeFolder();
-    if (program == nullptr || folder.empty() || chdir(folder.c_str()) != 0) {
+    char* found = realpath(argv[2], nullptr);
+    if (found == nullptr) {
         std::fprintf(stderr, "latency: cannot run %s in a folder of its own\n", argv[2]);
         return 2;
     }
+    const std::string program = found;
+    free(found);
+    const TempDir dir;
     if (argc > 3) {
-        std::ofstream("expected_message.txt") << argv[3] << "\n";
+        dir.write("expected_message.txt", std::string(argv[3]) + "\n");
     }
 
     // Where the edges lie after the send, from one traced run.
     Run traced;
     int64_t firstUs = 0;
     int64_t lastUs = 0;
-    if (!runOnce(program, true, traced) || !edgesOf(readFile("trace.vcd"), firstUs, lastUs)) {
+    if (!runOnce(program, dir, true, traced) || !edgesOf(dir.read("trace.vcd"), firstUs, lastUs)) {
         std::fprintf(stderr, "latency: no edges traced\n");
         return 1;
     }
@@ -227,7 +181,7 @@ int main(int argc, char** argv)
         afterPoll;
     for (int i = 0; i < runs; ++i) {
         Run r;
-        if (!runOnce(program, false, r)) {
+        if (!runOnce(program, dir, false, r)) {
             return 1;
         }
         const int64_t sendNs = r.originNs + r.sendUs * 1000;
@@ -252,10 +206,5 @@ int main(int argc, char** argv)
     report("last_edge_to_exit_us", afterLastEdge);
     report("last_edge_to_terminate_us", closeAfterLastEdge);
     report("send_plus_poll_to_exit_us", afterPoll);
-    for (const char* name : {"expected_message.txt", "log", "origin", "out", "trace.vcd"}) {
-        std::remove(name);
-    }
-    rmdir(folder.c_str());
-    free(program);
     return 0;
 }

@@ -15,16 +15,3 @@ else()
     find_package(GTest REQUIRED)
 endif()
 include(GoogleTest)
-
-# A test that starts a program built here: in a cross build it runs it through
-# the emulator, with tests/support/emulator.h.  The emulator's words reach the
-# code as a list of string literals, since CMake would split a definition at the
-# semicolons between them.
-function(beam_test_runs_programs target)
-    set(words "")
-    foreach(word IN LISTS CMAKE_CROSSCOMPILING_EMULATOR)
-        string(APPEND words "\"${word}\",")
-    endforeach()
-    target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
-    target_compile_definitions(${target} PRIVATE "BEAM_EMULATOR_WORDS=${words}")
-endfunction()

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -15,6 +14,7 @@
 
 #include "frame_params.h"
 #include "frame_text.h"
+#include "sim_fixture.h"
 
 namespace {
 
@@ -34,12 +34,8 @@ Emission emit(const Frame& f, const std::string& code)
     e.status = emitFrame(f, code.c_str());
     (void)std::fflush(stdout);
     e.output = testing::internal::GetCapturedStdout();
-    for (int i = 0; i < pigpioSimCallCount(); ++i) {
-        e.calls.emplace_back(pigpioSimCall(i));
-    }
-    int count = 0;
-    const gpioPulse_t* pulses = pigpioSimWavePulses(&count);
-    e.wave.assign(pulses, pulses + count);
+    e.calls = callLog();
+    e.wave = createdPulses();
     return e;
 }
 
@@ -52,15 +48,7 @@ uint64_t totalMicros(const std::vector<gpioPulse_t>& pulses)
     return sum;
 }
 
-class Transmitter : public testing::Test {
-  protected:
-    void SetUp() override
-    {
-        setenv("PIGPIO_SIM_ON_PI", "1", 1); // a simulation, on a Raspberry Pi too
-        pigpioSimReset();
-        pigpioSimUseVirtualClock(1);
-    }
-};
+using Transmitter = FreshSim;
 
 // --- The frame as built -----------------------------------------------------
 
@@ -70,7 +58,7 @@ struct CodeCase {
     uint64_t airtimeUs;
 };
 
-TEST_F(Transmitter, necFramesHaveTheirRecordCountsAndAirtime)
+TEST_F(Transmitter, NecFramesHaveTheirRecordCountsAndAirtime)
 {
     const std::string ones(32, '1');
     const std::string zeros(32, '0');
@@ -95,7 +83,7 @@ TEST_F(Transmitter, necFramesHaveTheirRecordCountsAndAirtime)
     }
 }
 
-TEST_F(Transmitter, burstsAreWholeCarrierPeriodsOnTheOneLine)
+TEST_F(Transmitter, BurstsAreWholeCarrierPeriodsOnTheOneLine)
 {
     const Emission e = emit(Frame{}, "10");
     const uint32_t line = 1U << 24;
@@ -112,14 +100,14 @@ TEST_F(Transmitter, burstsAreWholeCarrierPeriodsOnTheOneLine)
     EXPECT_EQ(pigpioSimLevel(24), 0);
 }
 
-TEST_F(Transmitter, outputOfASentFrameIsExact)
+TEST_F(Transmitter, OutputOfASentFrameIsExact)
 {
     const Emission e = emit(Frame{}, std::string(32, '1'));
     // 1 start control block + 2070 pulses that switch the line + 2103 delays.
     EXPECT_EQ(e.output, "code size is 32\npulse count is 2103\nResult: 4174\n");
 }
 
-TEST_F(Transmitter, strayBytesAreReportedAndSkipped)
+TEST_F(Transmitter, StrayBytesAreReportedAndSkipped)
 {
     const Emission e = emit(Frame{}, "1x0");
     EXPECT_EQ(e.status, 0);
@@ -130,7 +118,7 @@ TEST_F(Transmitter, strayBytesAreReportedAndSkipped)
     EXPECT_EQ(envelopeText(e.wave.data(), static_cast<int>(e.wave.size())), necEnvelope("10"));
 }
 
-TEST_F(Transmitter, trailingBurstIsTheOneBurstWithNoGapAfterIt)
+TEST_F(Transmitter, TrailingBurstIsTheOneBurstWithNoGapAfterIt)
 {
     Frame f;
     f.oneBurstUs = 1000; // 38 periods: 988 us
@@ -147,7 +135,7 @@ TEST_F(Transmitter, trailingBurstIsTheOneBurstWithNoGapAfterIt)
 
 // bench/frame_bench times buildFrame alone, so it must be all that emitCode sends:
 // the same records, and nothing printed on the way but the stray-byte warnings.
-TEST_F(Transmitter, buildFrameIsTheFrameEmitCodeSends)
+TEST_F(Transmitter, BuildFrameIsTheFrameEmitCodeSends)
 {
     Frame odd; // every length different, so a parameter passed in the wrong place shows
     odd.gpioPin = 7;
@@ -213,7 +201,7 @@ struct BurstCase {
     uint32_t offUs;
 };
 
-TEST(CarrierFrequency, roundsPeriodsAndHalfPeriods)
+TEST(CarrierFrequency, RoundsPeriodsAndHalfPeriods)
 {
     const double nan = std::nan("");
     const BurstCase cases[] = {
@@ -250,7 +238,7 @@ TEST(CarrierFrequency, roundsPeriodsAndHalfPeriods)
 
 // At the frame limit a burst is written as far as it fits, on and off records in
 // turn, and then marks the frame too long; nothing lands past the limit.
-TEST(CarrierFrequency, fillsUpToTheFrameLimitAndMarksTheRest)
+TEST(CarrierFrequency, FillsUpToTheFrameLimitAndMarksTheRest)
 {
     const gpioPulse_t untouched{7, 7, 7};
     for (int32_t start = maxFramePulses - 4; start <= maxFramePulses + 1; ++start) {
@@ -280,7 +268,7 @@ TEST(CarrierFrequency, fillsUpToTheFrameLimitAndMarksTheRest)
     }
 }
 
-TEST(Gap, isOneSilenceRecordOfWholeMicroseconds)
+TEST(Gap, IsOneSilenceRecordOfWholeMicroseconds)
 {
     const struct {
         double gapUs;
@@ -297,7 +285,7 @@ TEST(Gap, isOneSilenceRecordOfWholeMicroseconds)
     }
 }
 
-TEST_F(Transmitter, shortBurstAddsNothingButItsGapStays)
+TEST_F(Transmitter, ShortBurstAddsNothingButItsGapStays)
 {
     Frame f;
     f.zeroBurstUs = 10;
@@ -306,7 +294,7 @@ TEST_F(Transmitter, shortBurstAddsNothingButItsGapStays)
     EXPECT_EQ(envelopeText(e.wave.data(), static_cast<int>(e.wave.size())), "m8892s5062m546");
 }
 
-TEST_F(Transmitter, negativeGapsAreSilencesOfNoTime)
+TEST_F(Transmitter, NegativeGapsAreSilencesOfNoTime)
 {
     Frame f;
     f.leadGapUs = -4500;
@@ -326,7 +314,7 @@ struct RefusalCase {
     const char* output;
 };
 
-TEST_F(Transmitter, refusesBadPinsAndLongCodesWithoutTouchingPigpio)
+TEST_F(Transmitter, RefusesBadPinsAndLongCodesWithoutTouchingPigpio)
 {
     const RefusalCase cases[] = {
         {"GPIO 32", 32, 32, 1, ""},
@@ -349,7 +337,7 @@ TEST_F(Transmitter, refusesBadPinsAndLongCodesWithoutTouchingPigpio)
     }
 }
 
-TEST_F(Transmitter, acceptsGpio31AndTheLongestFrameThatFits)
+TEST_F(Transmitter, AcceptsGpio31AndTheLongestFrameThatFits)
 {
     Frame f;
     f.gpioPin = 31;
@@ -366,7 +354,7 @@ TEST_F(Transmitter, acceptsGpio31AndTheLongestFrameThatFits)
 
 // The frame limit is pigpio's, not the buffer's: a total of 12000 records is
 // refused by gpioWaveAddGeneric, so 11999 is the most a frame may have.
-TEST_F(Transmitter, frameLimitSitsWherePigpioRefuses)
+TEST_F(Transmitter, FrameLimitSitsWherePigpioRefuses)
 {
     // Bits of a silence only, after a leading burst of a chosen number of periods.
     auto frame = [](int leadPeriods) {
@@ -405,7 +393,7 @@ std::vector<std::string> callNames(const std::vector<std::string>& calls)
     return names;
 }
 
-TEST_F(Transmitter, sendsOnceAndWaitsForTheEndBeforeReleasing)
+TEST_F(Transmitter, SendsOnceAndWaitsForTheEndBeforeReleasing)
 {
     const Emission e = emit(Frame{}, std::string(32, '1'));
     const std::vector<std::string> expected = {
@@ -436,7 +424,7 @@ struct FaultCase {
     std::vector<std::string> calls;
 };
 
-TEST_F(Transmitter, everyFailedTransmissionIsReportedAndReleased)
+TEST_F(Transmitter, EveryFailedTransmissionIsReportedAndReleased)
 {
     const FaultCase cases[] = {
         {"pigpio does not start",
@@ -504,7 +492,7 @@ bool blocked(int signo)
 
 // A signal that comes during the send waits until pigpio is terminated, and the
 // caller gets its own mask back, on every path.
-TEST_F(Transmitter, signalsWaitUntilPigpioIsTerminated)
+TEST_F(Transmitter, SignalsWaitUntilPigpioIsTerminated)
 {
     const Emission whole = emit(Frame{}, std::string(32, '1'));
     const int wholeEdges = pigpioSimEdgeCount(necFrame::gpioPin);

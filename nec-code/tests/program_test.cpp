@@ -1,61 +1,26 @@
 // Runs the built program as a shell would, to check what reaches stdout, stderr and
 // the exit status, which the functions alone cannot show.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
-#include "emulator.h"
+#include "run_program.h"
 
 namespace {
 
-std::string read_all(int fd)
-{
-    std::string text;
-    char buffer[256];
-    ssize_t n = 0;
-    while ((n = read(fd, buffer, sizeof buffer)) > 0)
-        text.append(buffer, static_cast<std::size_t>(n));
-    close(fd);
-    return text;
-}
-
-// Returns the exit status, or -1 if the program did not exit normally.  Without
+// Returns the exit status, or 128 + the signal that ended the program.  Without
 // out, stdout goes to /dev/full, where every write fails.
-int run(std::vector<const char*> args, std::string* out, std::string* err)
+int run(const std::vector<const char*>& args, std::string* out, std::string* err)
 {
-    int out_pipe[2];
-    int err_pipe[2];
-    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0)
-        return -1;
-    std::vector<std::string> words = emulatorWords();
-    words.emplace_back(NEC_CODE_PATH);
-    std::vector<const char*> argv;
-    argv.reserve(words.size() + args.size() + 1);
-    for (const std::string& word : words)
-        argv.push_back(word.c_str());
-    argv.insert(argv.end(), args.begin(), args.end());
-    argv.push_back(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int out_fd = out != nullptr ? out_pipe[1] : open("/dev/full", O_WRONLY);
-        dup2(out_fd, 1);
-        dup2(err_pipe[1], 2);
-        execv(argv[0], const_cast<char* const*>(argv.data()));
-        _exit(127);
-    }
-    close(out_pipe[1]);
-    close(err_pipe[1]);
-    const std::string out_text = read_all(out_pipe[0]);
-    *err = read_all(err_pipe[0]);
+    Command command;
+    command.program = NEC_CODE_PATH;
+    command.args.assign(args.begin(), args.end());
+    command.stdoutFull = out == nullptr;
+    const Outcome program = runCommand(command);
+    *err = program.err;
     if (out != nullptr)
-        *out = out_text;
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
+        *out = program.out;
+    return program.status;
 }
 
 } // namespace

@@ -1,13 +1,5 @@
 #include "lirc_test.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <ftw.h>
-#include <iterator>
-#include <stdexcept>
-#include <sys/stat.h>
-
 void addBurst(Records& records, unsigned gpio, int periods, uint32_t onUs, uint32_t offUs)
 {
     for (int i = 0; i < periods; ++i) {
@@ -43,40 +35,6 @@ Durations necDurations(const std::string& code)
     }
     durations.push_back(21 * 26);
     return durations;
-}
-
-TempDir::TempDir()
-{
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/pigpio-lirc-test-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    path_ = pattern;
-}
-
-TempDir::~TempDir()
-{
-    nftw(
-        path_.c_str(),
-        [](const char* path, const struct stat*, int, FTW*) { return std::remove(path); }, 16,
-        FTW_DEPTH | FTW_PHYS);
-}
-
-void TempDir::write(const std::string& name, const std::string& bytes) const
-{
-    for (size_t slash = name.find('/'); slash != std::string::npos;
-         slash = name.find('/', slash + 1)) {
-        mkdir((path_ + "/" + name.substr(0, slash)).c_str(), 0755);
-    }
-    std::ofstream(path_ + "/" + name, std::ios::binary) << bytes;
-}
-
-std::string TempDir::read(const std::string& name) const
-{
-    std::ifstream file(path_ + "/" + name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 std::string cells(const std::vector<uint32_t>& values)

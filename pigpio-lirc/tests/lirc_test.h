@@ -1,5 +1,6 @@
 // What the kernel library's tests share: waves as the programs build them, the
-// durations the kernel should get for them, and temporary folders.
+// durations the kernel should get for them, and temporary folders (TempDir, from
+// tests/support/files.h).
 #ifndef PIGPIO_LIRC_TEST_H
 #define PIGPIO_LIRC_TEST_H
 
@@ -7,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "files.h"
 #include "pigpio.h"
 
 using Records = std::vector<gpioPulse_t>;
@@ -21,26 +23,6 @@ void addSilence(Records& records, uint32_t us);
 Records necRecords(const std::string& code, unsigned gpio = 24);
 /* What the kernel should be given for it: 8892, 4500, per bit 546 and 1688 or 562, 546. */
 Durations necDurations(const std::string& code);
-
-/* A fresh folder, removed with its content when the object goes. */
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::string& path() const
-    {
-        return path_;
-    }
-    /* Writes a file (and the folders on its way) under the folder. */
-    void write(const std::string& name, const std::string& bytes) const;
-    std::string read(const std::string& name) const;
-
-  private:
-    std::string path_;
-};
 
 /* Big-endian 32-bit cells, as a device-tree property holds them. */
 std::string cells(const std::vector<uint32_t>& values);

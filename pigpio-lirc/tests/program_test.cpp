@@ -1,59 +1,23 @@
 // The programs, built once, sending through the kernel library: against the fake
 // device (a libpigpio.so.1 of the library's core and tests/fake_device.cpp) and
 // against the real library where no transmitter can be had.
-#include <cstdio>
 #include <cstring>
 #include <sstream>
-#include <sys/wait.h>
 
 #include <gtest/gtest.h>
 
-#include "emulator.h"
 #include "lirc_test.h"
+#include "run_program.h"
 
 namespace {
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string quoted(const std::string& word)
-{
-    std::string text = "'";
-    for (const char c : word) {
-        text += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return text + "'";
-}
-
 // Runs program in dir, loading libpigpio.so.1 from libraryDir before its own RUNPATH.
 Outcome runIn(const TempDir& dir, const std::string& program, const std::string& libraryDir,
-              const std::vector<std::string>& env = {})
+              std::vector<std::string> env = {})
 {
-    std::string command = "cd " + quoted(dir.path()) + " && exec env";
-    for (const std::string& setting : env) {
-        command += " " + quoted(setting);
-    }
-    command += " " + quoted("LD_LIBRARY_PATH=" + libraryDir) + " " +
-               quoted("PIGPIO_LIRC_DT_ROOT=" + dir.path() + "/no-tree") + " " +
-               emulatorCommandPrefix() + quoted(program) + " 2>stderr.txt </dev/null";
-    Outcome result;
-    // NOLINTNEXTLINE(cert-env33-c): a shell runs the command, its words quoted above
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return result;
-    }
-    char buffer[4096];
-    size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        result.out.append(buffer, n);
-    }
-    const int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.err = dir.read("stderr.txt");
-    return result;
+    env.push_back("LD_LIBRARY_PATH=" + libraryDir);
+    env.push_back("PIGPIO_LIRC_DT_ROOT=" + dir.path() + "/no-tree");
+    return runProgram(program, dir.path(), env);
 }
 
 // The durations the fake device was given, from its log's "write" line.

@@ -4,6 +4,7 @@
 #include <functional>
 #include <regex>
 
+#include "case_name.h"
 #include "sim_test.h"
 
 using ::testing::internal::CaptureStderr;
@@ -61,7 +62,7 @@ TEST_P(BeforeInit, ReturnsNotInitialisedAndSaysSo)
 }
 
 INSTANTIATE_TEST_SUITE_P(Functions, BeforeInit, ::testing::ValuesIn(kBeforeInit),
-                         [](const auto& test) { return std::string(test.param.name); });
+                         [](const auto& test) { return pascalCase(test.param.name); });
 
 TEST_F(SimTest, SomeFunctionsNeedNoInitialisation)
 {
@@ -215,8 +216,7 @@ TEST_P(OnAPi, RefusesUnlessASimulationIsAskedFor)
     EXPECT_EQ(gpioSetMode(24, PI_OUTPUT), PI_NOT_INITIALISED);
 }
 
-INSTANTIATE_TEST_SUITE_P(Models, OnAPi, ::testing::ValuesIn(kPiCases),
-                         [](const auto& test) { return std::string(test.param.what); });
+INSTANTIATE_TEST_SUITE_P(Models, OnAPi, ::testing::ValuesIn(kPiCases), caseName<PiCase>);
 
 TEST_F(SimTest, MalformedOnPiIsNotASimulation)
 {

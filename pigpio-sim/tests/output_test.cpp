@@ -1,11 +1,11 @@
 // Fault injection, the environment, the call log, the VCD trace and the report at exit.
 #include <cstdlib>
-#include <ctime>
 #include <regex>
 
 #include <unistd.h>
 
-#include "emulator.h"
+#include "clock.h"
+#include "run_program.h"
 #include "sim_test.h"
 
 using ::testing::internal::CaptureStderr;
@@ -22,20 +22,12 @@ void expectNote(const std::string& err, const std::string& text)
         << err;
 }
 
-std::string run(const std::string& env, const std::string& scenario, const std::string& err)
+// The helper's standard error, from a run of it with `env` and `scenario`.
+std::string run(const std::vector<std::string>& env, const std::string& scenario)
 {
-    const std::string command = env + " " + emulatorCommandPrefix() + PIGPIO_SIM_EXIT_HELPER " " +
-                                scenario + " 2>'" + err + "'";
-    // NOLINTNEXTLINE(cert-env33-c): the shell sets the helper's environment and redirects
-    EXPECT_EQ(std::system(command.c_str()), 0) << command;
-    return readFile(err);
-}
-
-uint64_t monotonicNs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
+    const Outcome helper = runProgram(PIGPIO_SIM_EXIT_HELPER, ".", env, {scenario});
+    EXPECT_EQ(helper.status, 0) << scenario;
+    return helper.err;
 }
 
 // The origin file's one line, in nanoseconds; 0 when it is not a whole line of digits.
@@ -175,16 +167,16 @@ TEST_F(SimTest, OriginPlacesTheRealTimeClockOnClockMonotonic)
 {
     const std::string origin = tempPath("origin");
     setenv("PIGPIO_SIM_ORIGIN", origin.c_str(), 1);
-    const uint64_t beforeReset = monotonicNs();
+    const auto beforeReset = static_cast<uint64_t>(monotonicNs());
     pigpioSimReset();
-    const uint64_t afterReset = monotonicNs();
+    const auto afterReset = static_cast<uint64_t>(monotonicNs());
     const uint64_t zero = originIn(origin);
     EXPECT_LE(beforeReset, zero);
     EXPECT_LE(zero, afterReset);
     time_sleep(0.002);
-    const uint64_t before = monotonicNs();
+    const auto before = static_cast<uint64_t>(monotonicNs());
     const uint64_t now = pigpioSimNowMicros();
-    const uint64_t after = monotonicNs();
+    const auto after = static_cast<uint64_t>(monotonicNs());
     EXPECT_LE((before - zero) / 1000, now);
     EXPECT_LE(now, (after - zero) / 1000);
 
@@ -200,11 +192,9 @@ TEST_F(SimTest, OriginOfAProcessFramesItsLoggedCalls)
 {
     const std::string origin = tempPath("origin");
     const std::string log = tempPath("log");
-    const std::string err = tempPath("err");
-    const uint64_t start = monotonicNs();
-    EXPECT_EQ(run("PIGPIO_SIM_ORIGIN='" + origin + "' PIGPIO_SIM_LOG='" + log + "'", "clean", err),
-              "");
-    const uint64_t end = monotonicNs();
+    const auto start = static_cast<uint64_t>(monotonicNs());
+    EXPECT_EQ(run({"PIGPIO_SIM_ORIGIN=" + origin, "PIGPIO_SIM_LOG=" + log}, "clean"), "");
+    const auto end = static_cast<uint64_t>(monotonicNs());
     const uint64_t zero = originIn(origin);
     EXPECT_LE(start, zero);
     const std::string text = readFile(log);
@@ -324,12 +314,11 @@ TEST_F(SimTest, VcdOfATinyWave)
     time_sleep(0.1);
     gpioWrite(40, 0);
     gpioTerminate();
-    // NOLINTNEXTLINE(cert-env33-c): a fixed command line, to find an optional tool
-    if (std::system("command -v sigrok-cli >/dev/null") == 0) {
-        const std::string shown = tempPath("shown");
-        const std::string show = "sigrok-cli -I vcd -i '" + vcd + "' --show >'" + shown + "'";
-        EXPECT_EQ(std::system(show.c_str()), 0); // NOLINT(cert-env33-c): needs the redirection
-        EXPECT_NE(readFile(shown).find("- gpio24: logic\n"), std::string::npos);
+    // sigrok-cli is optional: where it cannot be run (127), this check is left out.
+    const Outcome shown = runHostProgram("sigrok-cli", ".", {"-I", "vcd", "-i", vcd, "--show"});
+    if (shown.status != 127) {
+        EXPECT_EQ(shown.status, 0);
+        EXPECT_NE(shown.out.find("- gpio24: logic\n"), std::string::npos);
     }
     const std::string again = readFile(vcd);
     EXPECT_NE(again.find("#200000\n0I\n"), std::string::npos) << "rewritten whole";
@@ -340,10 +329,9 @@ TEST_F(SimTest, ExitReportOfAnAbandonedTransmission)
 {
     const std::string log = tempPath("log");
     const std::string vcd = tempPath("vcd");
-    const std::string err = tempPath("err");
-    const std::string env =
-        "PIGPIO_SIM_CLOCK=virtual PIGPIO_SIM_LOG='" + log + "' PIGPIO_SIM_VCD='" + vcd + "'";
-    EXPECT_EQ(run(env, "abandoned", err), "");
+    EXPECT_EQ(run({"PIGPIO_SIM_CLOCK=virtual", "PIGPIO_SIM_LOG=" + log, "PIGPIO_SIM_VCD=" + vcd},
+                  "abandoned"),
+              "");
     const std::string text = readFile(log);
     const std::string tail =
         "0 time_sleep(0.001008)\n"
@@ -360,9 +348,8 @@ TEST_F(SimTest, ExitReportOfAnAbandonedTransmission)
 TEST_F(SimTest, ExitReportIsSilentWhenCleanAndUsesStderrWithoutALog)
 {
     const std::string log = tempPath("log");
-    const std::string err = tempPath("err");
-    EXPECT_EQ(run("PIGPIO_SIM_CLOCK=virtual PIGPIO_SIM_LOG='" + log + "'", "clean", err), "");
+    EXPECT_EQ(run({"PIGPIO_SIM_CLOCK=virtual", "PIGPIO_SIM_LOG=" + log}, "clean"), "");
     EXPECT_EQ(readFile(log).find("warning"), std::string::npos) << readFile(log);
-    EXPECT_EQ(run("PIGPIO_SIM_CLOCK=virtual", "high", err),
+    EXPECT_EQ(run({"PIGPIO_SIM_CLOCK=virtual"}, "high"),
               "pigpio stand-in: warning: gpio 24 left high at exit\n");
 }

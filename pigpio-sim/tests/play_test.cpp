@@ -3,6 +3,7 @@
 #include <ctime>
 #include <sys/time.h>
 
+#include "clock.h"
 #include "sim_test.h"
 
 namespace {
@@ -12,10 +13,7 @@ constexpr uint32_t L = 1u << G;
 
 uint64_t monotonicMicros()
 {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<uint64_t>(now.tv_sec) * 1000000u +
-           static_cast<uint64_t>(now.tv_nsec) / 1000u;
+    return static_cast<uint64_t>(monotonicNs()) / 1000u;
 }
 
 void sendOneShot(Pulses pulses)

@@ -6,9 +6,8 @@
 
 #include <pthread.h>
 #include <signal.h>
-#include <sys/wait.h>
 
-#include "emulator.h"
+#include "run_program.h"
 #include "sim_test.h"
 
 using ::testing::internal::CaptureStderr;
@@ -46,7 +45,7 @@ Handler pigpioHandler()
     pigpioSimUseVirtualClock(1);
     EXPECT_EQ(gpioInitialise(), 79);
     const Handler handler = handlerOf(SIGINT);
-    freshLibrary();
+    freshSim();
     return handler;
 }
 
@@ -262,18 +261,15 @@ struct Ended {
 
 Ended runHelper(const std::string& scenario, const std::string& signal)
 {
-    const std::string err = tempPath("err");
     const std::string log = tempPath("log");
     const std::string vcd = tempPath("vcd");
-    const std::string command = "PIGPIO_SIM_CLOCK=virtual PIGPIO_SIM_LOG='" + log +
-                                "' PIGPIO_SIM_VCD='" + vcd + "' PIGPIO_SIM_SIGNAL=" + signal + " " +
-                                emulatorCommandPrefix() + PIGPIO_SIM_EXIT_HELPER " " + scenario +
-                                " 2>'" + err + "'";
-    // NOLINTNEXTLINE(cert-env33-c): the shell sets the helper's environment and redirects
-    const int status = std::system(command.c_str());
+    const Outcome helper = runProgram(PIGPIO_SIM_EXIT_HELPER, ".",
+                                      {"PIGPIO_SIM_CLOCK=virtual", "PIGPIO_SIM_LOG=" + log,
+                                       "PIGPIO_SIM_VCD=" + vcd, "PIGPIO_SIM_SIGNAL=" + signal},
+                                      {scenario});
     Ended ended;
-    ended.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    ended.err = readFile(err);
+    ended.status = helper.status;
+    ended.err = helper.err;
     ended.log = readFile(log);
     ended.vcd = readFile(vcd);
     return ended;

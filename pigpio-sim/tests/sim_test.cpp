@@ -1,41 +1,6 @@
 #include "sim_test.h"
 
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
-
-#include <unistd.h>
-
-void freshLibrary()
-{
-    // Every control, whichever the stand-in has.
-    std::vector<std::string> names;
-    for (char** e = environ; *e != nullptr; ++e) {
-        const std::string entry = *e;
-        if (entry.compare(0, 11, "PIGPIO_SIM_") == 0) {
-            names.push_back(entry.substr(0, entry.find('=')));
-        }
-    }
-    for (const std::string& name : names) {
-        unsetenv(name.c_str());
-    }
-    // A simulation, on a Raspberry Pi too; the helper processes inherit it.
-    setenv("PIGPIO_SIM_ON_PI", "1", 1);
-    pigpioSimReset();
-    pigpioSimUseVirtualClock(1);
-}
-
-void SimTest::SetUp()
-{
-    freshLibrary();
-}
-
-// Leaves nothing behind for the test process's own exit report.
-void SimTest::TearDown()
-{
-    freshLibrary();
-}
 
 void sleepMicros(uint64_t micros)
 {
@@ -52,24 +17,6 @@ Edges edgesOf(unsigned gpio)
         edges.emplace_back(at, level);
     }
     return edges;
-}
-
-std::vector<std::string> callLog()
-{
-    std::vector<std::string> calls;
-    calls.reserve(static_cast<size_t>(pigpioSimCallCount()));
-    for (int i = 0; i < pigpioSimCallCount(); ++i) {
-        calls.emplace_back(pigpioSimCall(i));
-    }
-    return calls;
-}
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 std::string tempPath(const std::string& name)

@@ -1,4 +1,5 @@
-// Shared set-up for the stand-in's tests: a fresh library on the virtual clock.
+// Shared set-up for the stand-in's tests: a fresh library on the virtual clock
+// (tests/support/sim_fixture.h), and the waves and readings they build on.
 #ifndef PIGPIO_SIM_TEST_H
 #define PIGPIO_SIM_TEST_H
 
@@ -8,26 +9,19 @@
 
 #include <gtest/gtest.h>
 
+#include "files.h"
 #include "pigpio_sim.h"
+#include "sim_fixture.h"
 
 using Edges = std::vector<std::pair<uint64_t, int>>;
 using Pulses = std::vector<gpioPulse_t>;
 
-class SimTest : public ::testing::Test {
-  protected:
-    void SetUp() override;
-    void TearDown() override;
-};
+using SimTest = FreshSim;
 
-/* Clears every PIGPIO_SIM_* variable but PIGPIO_SIM_ON_PI=1, then resets onto the
- * virtual clock. */
-void freshLibrary();
 /* Advances the virtual clock by whole microseconds. */
 void sleepMicros(uint64_t micros);
 
 Edges edgesOf(unsigned gpio);
-std::vector<std::string> callLog();
-std::string readFile(const std::string& path);
 std::string tempPath(const std::string& name);
 
 /* `pulses` pulses of 13 us on one line, on and off in turn, then `delays` pure delays. */

@@ -1,5 +1,6 @@
 // Building waves: AddGeneric's merging and limits, Create's pool, Delete and id reuse,
 // TxSend's results.
+#include "case_name.h"
 #include "sim_test.h"
 
 using ::testing::internal::CaptureStderr;
@@ -21,13 +22,6 @@ bool samePulses(const Pulses& got, const Pulses& want)
         }
     }
     return true;
-}
-
-Pulses createdPulses()
-{
-    int count = 0;
-    const gpioPulse_t* pulses = pigpioSimWavePulses(&count);
-    return Pulses(pulses, pulses + count);
 }
 
 struct MergeCase {
@@ -76,7 +70,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, Merge,
                                                      {{A, 0, 0}, {0, A, 5}},
                                                      {{A, 0, 0}, {0, A, 5}},
                                                      {{A, 0, 0}, {0, A, 5}}}),
-                         [](const auto& test) { return std::string(test.param.name); });
+                         [](const auto& test) { return pascalCase(test.param.name); });
 
 TEST_F(SimTest, AddGenericLimitsAndNull)
 {
@@ -227,7 +221,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, IdReuse,
                                            ReuseCase{"OtherSizeGoesOnTop", 5, {2}, 2, 5},
                                            ReuseCase{"LowestOfFreedTop", 5, {2, 4, 3}, 2, 2},
                                            ReuseCase{"LowestExactFit", 5, {3, 1}, 1, 1}),
-                         [](const auto& test) { return std::string(test.param.name); });
+                         [](const auto& test) { return pascalCase(test.param.name); });
 
 TEST_F(SimTest, At250LiveWavesNoId)
 {

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "case_name.h"
+#include "files.h"
 #include "run_program.h"
 
 namespace {
@@ -93,7 +94,7 @@ const SentCode sentCodes[] = {
 
 class BeamfileDecoded : public Decoded, public testing::WithParamInterface<SentCode> {};
 
-TEST_P(BeamfileDecoded, asItsAddressAndCommand)
+TEST_P(BeamfileDecoded, AsItsAddressAndCommand)
 {
     const SentCode& c = GetParam();
     TempDir dir;
@@ -106,7 +107,7 @@ TEST_P(BeamfileDecoded, asItsAddressAndCommand)
 INSTANTIATE_TEST_SUITE_P(Codes, BeamfileDecoded, testing::ValuesIn(sentCodes), caseName<SentCode>);
 
 // 0xFF and a copy of it cannot be inverses: sigrok stops at the address's copy.
-TEST_F(Decoded, beamonesIsAnAddressOf0xFFWithABadCopy)
+TEST_F(Decoded, BeamonesIsAnAddressOf0xFFWithABadCopy)
 {
     TempDir dir;
     const Outcome sent = runProgram(installedProgram("beamones"), dir.path(), simEnv(dir));
@@ -141,7 +142,7 @@ const Mistimed mistimed[] = {
 
 class MistimedDecoded : public Decoded, public testing::WithParamInterface<Mistimed> {};
 
-TEST_P(MistimedDecoded, onlyWhenOnTime)
+TEST_P(MistimedDecoded, OnlyWhenOnTime)
 {
     const Mistimed& c = GetParam();
     TempDir dir;
@@ -179,7 +180,7 @@ const Named named[] = {
 
 class NecCodeDecoded : public Decoded, public testing::WithParamInterface<Named> {};
 
-TEST_P(NecCodeDecoded, asTheCodeNamed)
+TEST_P(NecCodeDecoded, AsTheCodeNamed)
 {
     const Named& c = GetParam();
     TempDir dir;

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include "case_name.h"
+#include "files.h"
 #include "run_program.h"
 
 namespace {
@@ -117,7 +118,7 @@ const std::vector<Case> cases = {
 
 class Beamfile : public testing::TestWithParam<Case> {};
 
-TEST_P(Beamfile, printsAndExitsAsExpected)
+TEST_P(Beamfile, PrintsAndExitsAsExpected)
 {
     const Case& c = GetParam();
     TempDir dir;
@@ -144,7 +145,7 @@ TEST_P(Beamfile, printsAndExitsAsExpected)
 
 INSTANTIATE_TEST_SUITE_P(Cases, Beamfile, testing::ValuesIn(cases), caseName<Case>);
 
-TEST(BeamfileRun, ignoresArgumentsAndLeavesATrace)
+TEST(BeamfileRun, IgnoresArgumentsAndLeavesATrace)
 {
     TempDir dir;
     dir.write("expected_message.txt", code32 + "\n");
@@ -162,7 +163,7 @@ TEST(BeamfileRun, ignoresArgumentsAndLeavesATrace)
     EXPECT_NE(trace.find("gpio24"), std::string::npos);
 }
 
-TEST(BeamfileRun, failedStartIsNotedOnStandardErrorOnly)
+TEST(BeamfileRun, FailedStartIsNotedOnStandardErrorOnly)
 {
     TempDir dir;
     dir.write("expected_message.txt", code32);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "files.h"
 #include "run_program.h"
 
 namespace {
@@ -19,7 +20,7 @@ struct Case {
 
 const std::string counts = "code size is 32\npulse count is 2103\n";
 
-TEST(Beamones, printsAndExitsAsExpected)
+TEST(Beamones, PrintsAndExitsAsExpected)
 {
     const Case cases[] = {
         {"sent", {}, {}, counts + "Result: 4174\nSent ones \n\n", 0},

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "case_name.h"
+#include "files.h"
 #include "run_program.h"
 
 namespace {
@@ -161,7 +162,7 @@ void PrintTo(const Case& c, std::ostream* os)
 
 class HostileFile : public testing::TestWithParam<Case> {};
 
-TEST_P(HostileFile, finishesAtOnceAndSendsOnlyItsFirst32Bytes)
+TEST_P(HostileFile, FinishesAtOnceAndSendsOnlyItsFirst32Bytes)
 {
     const Case& c = GetParam();
     TempDir dir;
@@ -198,7 +199,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, HostileFile, testing::ValuesIn(cases), caseName<
 // A file the user running beamfile may not read.  Root reads any file, so as
 // root the program runs as nobody (65534), from a copy of the staged install
 // that nobody can reach wherever the build tree lies.
-TEST(HostileFileAccess, unreadableFileIsNotOpened)
+TEST(HostileFileAccess, UnreadableFileIsNotOpened)
 {
     namespace fs = std::filesystem;
     const bool root = geteuid() == 0;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "case_name.h"
+#include "files.h"
 #include "run_program.h"
 
 namespace {
@@ -49,7 +50,7 @@ const std::vector<Case> cases = {
 
 class OnARaspberryPi : public testing::TestWithParam<Case> {};
 
-TEST_P(OnARaspberryPi, refusesUnlessASimulationIsAskedFor)
+TEST_P(OnARaspberryPi, RefusesUnlessASimulationIsAskedFor)
 {
     const Case& c = GetParam();
     TempDir dir;

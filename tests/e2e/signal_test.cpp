@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "case_name.h"
+#include "files.h"
 #include "run_program.h"
 
 namespace {
@@ -135,7 +136,7 @@ const std::vector<Case> cases = {
 
 class SignalDuringSend : public testing::TestWithParam<Case> {};
 
-TEST_P(SignalDuringSend, frameGoesOutWholeAndTheLineEndsLow)
+TEST_P(SignalDuringSend, FrameGoesOutWholeAndTheLineEndsLow)
 {
     const Case& c = GetParam();
     TempDir plain;
@@ -193,7 +194,7 @@ void expectSameFrame(const TempDir& dir, const TempDir& reference)
 
 // On the real clock: the run ends at the first poll after the frame, not sooner
 // (cutting it) and not much later.
-TEST(SignalDuringSendInRealTime, endsAtThePollAfterTheFrame)
+TEST(SignalDuringSendInRealTime, EndsAtThePollAfterTheFrame)
 {
     TempDir plain;
     ASSERT_EQ(reference("beamfile", plain).status, 0);
@@ -219,7 +220,7 @@ TEST(SignalDuringSendInRealTime, endsAtThePollAfterTheFrame)
 
 // As a user's Ctrl-C or a service manager's SIGTERM comes: from another process,
 // once the frame is on its way.
-TEST(SignalFromOutside, waitsForTheFrame)
+TEST(SignalFromOutside, WaitsForTheFrame)
 {
     TempDir plain;
     ASSERT_EQ(reference("beamfile", plain).status, 0);

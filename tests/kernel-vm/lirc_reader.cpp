@@ -28,21 +28,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include <fcntl.h>
-#include <grp.h>
 #include <linux/lirc.h>
 #include <poll.h>
 #include <sys/ioctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include "clock.h"
+#include "files.h"
 #include "lirc_text.h"
+#include "run_program.h"
 
 namespace {
 
@@ -53,32 +52,6 @@ constexpr int quietMs = 200;
 
 // The environment variable through which lirc_write_clock.so learns where to write.
 constexpr const char* timesVariable = "BEAM_LIRC_WRITE_TIMES";
-
-int64_t monotonicNs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
-std::string readAll(int fd)
-{
-    std::string bytes;
-    char buffer[4096];
-    (void)lseek(fd, 0, SEEK_SET);
-    for (ssize_t n = 0; (n = read(fd, buffer, sizeof buffer)) > 0;) {
-        bytes.append(buffer, static_cast<size_t>(n));
-    }
-    return bytes;
-}
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 struct Receiver {
     int mode2 = -1;
@@ -196,57 +169,34 @@ void printReceived(const char* device, Receiver& receiver)
     }
 }
 
-struct Child {
-    int status = -1;
-    int64_t spawnNs = 0; // right before the fork
-    int64_t exitNs = 0;  // right after the child was reaped
-};
-
-// Runs argv in the current folder with standard output and error into the given
-// files, as user and group `uid` when it is 0 or more (no other groups).
-Child runChild(char** argv, int uid, int out, int err)
+// Runs argv in the current folder as the tests run a program (tests/support), with
+// this process's environment (PIGPIO_SIM_* included: the stage sets them for the
+// stand-in's runs), as user and group `uid` when it is 0 or more (no other groups).
+Outcome runChild(char** argv, int uid)
 {
-    Child child;
-    child.spawnNs = monotonicNs();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const bool switched =
-            uid < 0 || (setgroups(0, nullptr) == 0 && setgid(static_cast<gid_t>(uid)) == 0 &&
-                        setuid(static_cast<uid_t>(uid)) == 0);
-        if (dup2(out, 1) < 0 || dup2(err, 2) < 0 || !switched) {
-            _exit(125);
-        }
-        execv(argv[0], argv);
-        (void)std::fprintf(stderr, "lirc_reader: cannot run %s: %s\n", argv[0],
-                           std::strerror(errno));
-        _exit(127);
+    Command command;
+    command.program = argv[0];
+    for (char** arg = argv + 1; *arg != nullptr; ++arg) {
+        command.args.emplace_back(*arg);
     }
-    while (pid > 0 && waitpid(pid, &child.status, 0) < 0 && errno == EINTR) {
-    }
-    child.exitNs = monotonicNs();
-    return child;
+    command.direct = true;
+    command.keepSim = true;
+    command.user = uid;
+    return runCommand(command);
 }
 
 int run(const char* device, int uid, bool carrier, char** argv)
 {
     Receiver receiver = openReceiver(device, carrier);
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    if (out == nullptr || err == nullptr) {
-        std::perror("lirc_reader: tmpfile");
-        return 1;
-    }
     (void)std::fflush(stdout);
-    const Child child = runChild(argv, uid, fileno(out), fileno(err));
-    std::printf("STDOUT %s\n", lircText::escaped(readAll(fileno(out))).c_str());
-    std::printf("STDERR %s\n", lircText::escaped(readAll(fileno(err))).c_str());
-    if (WIFEXITED(child.status)) {
-        std::printf("STATUS %d\n", WEXITSTATUS(child.status));
+    const Outcome child = runChild(argv, uid);
+    std::printf("STDOUT %s\n", lircText::escaped(child.out).c_str());
+    std::printf("STDERR %s\n", lircText::escaped(child.err).c_str());
+    if (child.signal == 0) {
+        std::printf("STATUS %d\n", child.status);
     } else {
-        std::printf("STATUS signal %d\n", WIFSIGNALED(child.status) ? WTERMSIG(child.status) : -1);
+        std::printf("STATUS signal %d\n", child.signal);
     }
-    (void)std::fclose(out);
-    (void)std::fclose(err);
     printReceived(device, receiver);
     return 0;
 }
@@ -305,13 +255,12 @@ void report(const char* name, std::vector<int64_t> ns)
 
 int perf(int runs, const char* shim, const char* floor, char** argv)
 {
-    const int sink = open("/dev/null", O_WRONLY | O_CLOEXEC);
     std::vector<int64_t> floorRuns;
     for (int i = 0; i < runs; ++i) {
         std::string path = floor;
         char* floorArgv[] = {path.data(), nullptr};
-        const Child child = runChild(floorArgv, -1, sink, sink);
-        floorRuns.push_back(child.exitNs - child.spawnNs);
+        const Outcome child = runChild(floorArgv, -1);
+        floorRuns.push_back(child.exitedNs - child.startedNs);
     }
     const std::string times = "/tmp/lirc-write-times";
     if (setenv("LD_PRELOAD", shim, 1) != 0 || setenv(timesVariable, times.c_str(), 1) != 0) {
@@ -326,7 +275,7 @@ int perf(int runs, const char* shim, const char* floor, char** argv)
     std::vector<int64_t> frameEndToExit;
     for (int i = 0; i < runs; ++i) {
         (void)std::remove(times.c_str());
-        const Child child = runChild(argv, -1, sink, sink);
+        const Outcome child = runChild(argv, -1);
         // lirc_write_clock.so: "LOADED_NS ENTER_NS RETURN_NS RESULT AIRTIME_US" per write.
         std::istringstream line(readFile(times));
         int64_t loaded = 0;
@@ -334,22 +283,21 @@ int perf(int runs, const char* shim, const char* floor, char** argv)
         int64_t back = 0;
         long long result = 0;
         int64_t airtimeUs = 0;
-        if (!WIFEXITED(child.status) || WEXITSTATUS(child.status) != 0 ||
-            !(line >> loaded >> enter >> back >> result >> airtimeUs) || result <= 0) {
+        if (child.status != 0 || !(line >> loaded >> enter >> back >> result >> airtimeUs) ||
+            result <= 0) {
             std::printf("PERF failed run %d: status %d, times '%s'\n", i, child.status,
                         line.str().c_str());
             return 1;
         }
         const int64_t frameEnd = enter + airtimeUs * 1000;
-        toLoaded.push_back(loaded - child.spawnNs);
+        toLoaded.push_back(loaded - child.startedNs);
         loadedToWrite.push_back(enter - loaded);
-        toWrite.push_back(enter - child.spawnNs);
+        toWrite.push_back(enter - child.startedNs);
         inWrite.push_back(back - enter);
-        afterWrite.push_back(child.exitNs - back);
+        afterWrite.push_back(child.exitedNs - back);
         frameEndToReturn.push_back(back - frameEnd);
-        frameEndToExit.push_back(child.exitNs - frameEnd);
+        frameEndToExit.push_back(child.exitedNs - frameEnd);
     }
-    close(sink);
     std::printf("PERF runs %d\n", runs);
     report("start_to_write", toWrite);
     report("start_to_loaded", toLoaded);

@@ -7,6 +7,7 @@
 #include <linux/lirc.h>
 
 #include "case_name.h"
+#include "files.h"
 #include "lirc_text.h"
 #include "run_program.h"
 

@@ -5,25 +5,31 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
 #include <fcntl.h>
-#include <ftw.h>
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
-#include "emulator.h"
+#include "clock.h"
+#include "files.h"
 
 // POSIX has the program declare it; glibc's <unistd.h> does so only with _GNU_SOURCE.
 extern char** environ; // NOLINT(readability-redundant-declaration)
 
 namespace {
+
+// In a cross build, the emulator CMake was given (CMAKE_CROSSCOMPILING_EMULATOR,
+// passed in by tests/support/CMakeLists.txt) to put before a program built here;
+// none in a native build.
+std::vector<std::string> emulatorWords()
+{
+    return {BEAM_EMULATOR_WORDS};
+}
 
 // A command to run each program under, e.g. a memory checker, from BEAM_TEST_WRAPPER
 // split at blanks (no quoting); empty when unset.  Its first word is looked up in PATH.
@@ -50,26 +56,14 @@ std::vector<char*> pointers(std::vector<std::string>& strings)
     return result;
 }
 
-double secondsSince(const timespec& start)
+double secondsSince(long long startNs)
 {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<double>(now.tv_sec - start.tv_sec) +
-           static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
-}
-
-long long monotonicNs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000000000 + now.tv_nsec;
+    return static_cast<double>(monotonicNs() - startNs) / 1e9;
 }
 
 bool fileHolds(const std::string& path, const std::string& text)
 {
-    std::ifstream in(path, std::ios::binary);
-    const std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    return content.find(text) != std::string::npos;
+    return readFile(path).find(text) != std::string::npos;
 }
 
 // While a signal waits for its condition, the file is looked at this often.
@@ -77,7 +71,7 @@ constexpr int signalCheckMs = 1;
 
 // How long to wait for output: until the deadline (for ever once the child is
 // killed), or less while a signal waits for its condition.
-int pollTimeoutMs(const timespec& start, bool killed, bool waiting)
+int pollTimeoutMs(long long start, bool killed, bool waiting)
 {
     const double left = runDeadlineSeconds - secondsSince(start);
     const int untilDeadline = killed ? -1 : left > 0 ? static_cast<int>(left * 1000) + 1 : 0;
@@ -107,8 +101,7 @@ bool readPipe(pollfd& pipe, std::string& sink)
 // Reads both pipes to their ends together, so neither child stream can block,
 // sends the child the signal `when` asks for once it is met, and kills the child
 // once it has run past the deadline.
-void drain(pid_t pid, const timespec& start, int outFd, int errFd, const SignalWhen& when,
-           Outcome& run)
+void drain(pid_t pid, long long start, int outFd, int errFd, const SignalWhen& when, Outcome& run)
 {
     pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
     std::string* sinks[2] = {&run.out, &run.err};
@@ -167,32 +160,79 @@ long long bytesRead(pid_t pid)
     _exit(status);
 }
 
-} // namespace
-
-std::string installedProgram(const std::string& name)
+// Whether a "NAME=value" setting is of the variable `name`, given with its "=".
+bool sets(const std::string& setting, const char* name, size_t length)
 {
-    return std::string(BEAM_STAGE_BIN) + "/" + name;
+    return setting.compare(0, length, name, length) == 0;
 }
 
-namespace {
-
-Outcome spawn(const std::vector<std::string>& args, const std::string& dir,
-              const std::vector<std::string>& env, int user, const SignalWhen& when)
+// This process's environment, less any variable env sets and, unless keepSim, any
+// PIGPIO_SIM_* variable; then env, and PIGPIO_SIM_ON_PI=1 unless that names it.
+std::vector<std::string> environment(const std::vector<std::string>& env, bool keepSim)
 {
     std::vector<std::string> envp;
     for (char** e = environ; *e != nullptr; ++e) {
-        if (std::strncmp(*e, "PIGPIO_SIM_", 11) != 0) {
+        const char* equals = std::strchr(*e, '=');
+        const size_t length = equals != nullptr ? static_cast<size_t>(equals - *e) + 1 : 0;
+        if ((keepSim || std::strncmp(*e, "PIGPIO_SIM_", 11) != 0) &&
+            std::none_of(env.begin(), env.end(), [e, length](const std::string& setting) {
+                return sets(setting, *e, length);
+            })) {
             envp.emplace_back(*e);
         }
     }
     envp.insert(envp.end(), env.begin(), env.end());
-    const std::string onPi = "PIGPIO_SIM_ON_PI=";
-    if (std::none_of(env.begin(), env.end(), [&onPi](const std::string& e) {
-            return e.compare(0, onPi.size(), onPi) == 0;
+    const char* onPi = "PIGPIO_SIM_ON_PI=";
+    if (std::none_of(envp.begin(), envp.end(), [onPi](const std::string& setting) {
+            return sets(setting, onPi, std::strlen(onPi));
         })) {
-        envp.push_back(onPi + "1");
+        envp.push_back(std::string(onPi) + "1");
     }
-    std::vector<std::string> argv = args;
+    return envp;
+}
+
+std::vector<std::string> commandLine(const Command& command)
+{
+    std::vector<std::string> argv;
+    if (!command.direct) {
+        argv = emulatorWords();
+        const std::vector<std::string> outer = wrapper();
+        argv.insert(argv.end(), outer.begin(), outer.end());
+    }
+    argv.push_back(command.program);
+    argv.insert(argv.end(), command.args.begin(), command.args.end());
+    return argv;
+}
+
+// In the child, between fork and exec: its standard streams, user and folder, then
+// the program.
+[[noreturn]] void becomeProgram(const Command& command, char* const* argv, char* const* envp,
+                                int outFd, int errFd)
+{
+    const int in = open("/dev/null", O_RDONLY);
+    const int out = command.stdoutFull ? open("/dev/full", O_WRONLY) : outFd;
+    if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(errFd, 2) < 0) {
+        _exit(126);
+    }
+    if (command.user >= 0) {
+        const auto id = static_cast<uid_t>(command.user);
+        if (setgroups(0, nullptr) != 0 || setgid(id) != 0 || setuid(id) != 0) {
+            childFails(125, "cannot switch user");
+        }
+    }
+    if (chdir(command.dir.c_str()) != 0) {
+        childFails(126, "cannot enter the folder");
+    }
+    execvpe(argv[0], argv, envp);
+    childFails(127, "cannot run the program");
+}
+
+} // namespace
+
+Outcome runCommand(const Command& command)
+{
+    std::vector<std::string> argv = commandLine(command);
+    std::vector<std::string> envp = environment(command.env, command.keepSim);
     std::vector<char*> argvp = pointers(argv);
     std::vector<char*> envpp = pointers(envp);
 
@@ -201,60 +241,49 @@ Outcome spawn(const std::vector<std::string>& args, const std::string& dir,
     if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe failed");
     }
-    timespec start{};
-    clock_gettime(CLOCK_MONOTONIC, &start);
+    Outcome run;
+    run.startedNs = monotonicNs();
     const pid_t pid = fork();
     if (pid < 0) {
         throw std::runtime_error("fork failed");
     }
     if (pid == 0) {
-        const int in = open("/dev/null", O_RDONLY);
-        if (in < 0 || dup2(in, 0) < 0 || dup2(outPipe[1], 1) < 0 || dup2(errPipe[1], 2) < 0) {
-            _exit(126);
-        }
-        if (user >= 0) {
-            const auto id = static_cast<uid_t>(user);
-            if (setgroups(0, nullptr) != 0 || setgid(id) != 0 || setuid(id) != 0) {
-                childFails(125, "cannot switch user");
-            }
-        }
-        if (chdir(dir.c_str()) != 0) {
-            childFails(126, "cannot enter the folder");
-        }
-        execvpe(argvp[0], argvp.data(), envpp.data());
-        childFails(127, "cannot run the program");
+        becomeProgram(command, argvp.data(), envpp.data(), outPipe[1], errPipe[1]);
     }
     close(outPipe[1]);
     close(errPipe[1]);
-    Outcome run;
-    drain(pid, start, outPipe[0], errPipe[0], when, run);
+    drain(pid, run.startedNs, outPipe[0], errPipe[0], command.signal, run);
     siginfo_t exited{};
     while (waitid(P_PID, static_cast<id_t>(pid), &exited, WEXITED | WNOWAIT) < 0 &&
            errno == EINTR) {
     }
-    run.seconds = secondsSince(start);
     run.exitedNs = monotonicNs();
+    run.seconds = static_cast<double>(run.exitedNs - run.startedNs) / 1e9;
     run.read = bytesRead(pid);
     int wstatus = 0;
     while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
     }
-    run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    run.signal = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
+    run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + run.signal;
     return run;
 }
 
-} // namespace
+std::string installedProgram(const std::string& name)
+{
+    return std::string(BEAM_STAGE_BIN) + "/" + name;
+}
 
 namespace {
 
-std::vector<std::string> commandLine(const std::string& program,
-                                     const std::vector<std::string>& args)
+// program with args in dir, started as Command starts it unless told otherwise.
+Command commandIn(const std::string& dir, const std::string& program,
+                  const std::vector<std::string>& args)
 {
-    std::vector<std::string> argv = emulatorWords();
-    const std::vector<std::string> outer = wrapper();
-    argv.insert(argv.end(), outer.begin(), outer.end());
-    argv.push_back(program);
-    argv.insert(argv.end(), args.begin(), args.end());
-    return argv;
+    Command command;
+    command.program = program;
+    command.args = args;
+    command.dir = dir;
+    return command;
 }
 
 } // namespace
@@ -263,48 +292,25 @@ Outcome runProgram(const std::string& program, const std::string& dir,
                    const std::vector<std::string>& env, const std::vector<std::string>& args,
                    int user)
 {
-    return spawn(commandLine(program, args), dir, env, user, SignalWhen{});
+    Command command = commandIn(dir, program, args);
+    command.env = env;
+    command.user = user;
+    return runCommand(command);
 }
 
 Outcome runProgramSignalled(const std::string& program, const std::string& dir,
                             const std::vector<std::string>& env, const SignalWhen& when)
 {
-    return spawn(commandLine(program, {}), dir, env, -1, when);
+    Command command = commandIn(dir, program, {});
+    command.env = env;
+    command.signal = when;
+    return runCommand(command);
 }
 
 Outcome runHostProgram(const std::string& program, const std::string& dir,
                        const std::vector<std::string>& args)
 {
-    std::vector<std::string> argv = {program};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return spawn(argv, dir, {}, -1, SignalWhen{});
-}
-
-TempDir::TempDir()
-{
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/beam-test-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    path_ = pattern;
-}
-
-TempDir::~TempDir()
-{
-    nftw(
-        path_.c_str(),
-        [](const char* path, const struct stat*, int, struct FTW*) { return remove(path); }, 16,
-        FTW_DEPTH | FTW_PHYS);
-}
-
-void TempDir::write(const std::string& name, const std::string& bytes) const
-{
-    std::ofstream(file(name), std::ios::binary) << bytes;
-}
-
-std::string TempDir::read(const std::string& name) const
-{
-    std::ifstream in(file(name), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    Command command = commandIn(dir, program, args);
+    command.direct = true;
+    return runCommand(command);
 }

@@ -1,0 +1,44 @@
+#include "files.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include <ftw.h>
+#include <sys/stat.h>
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TempDir::TempDir()
+{
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/beam-test-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    path_ = pattern;
+}
+
+TempDir::~TempDir()
+{
+    nftw(
+        path_.c_str(),
+        [](const char* path, const struct stat*, int, struct FTW*) { return std::remove(path); },
+        16, FTW_DEPTH | FTW_PHYS);
+}
+
+void TempDir::write(const std::string& name, const std::string& bytes) const
+{
+    for (size_t slash = name.find('/'); slash != std::string::npos;
+         slash = name.find('/', slash + 1)) {
+        mkdir(file(name.substr(0, slash)).c_str(), 0755);
+    }
+    std::ofstream(file(name), std::ios::binary) << bytes;
+}
