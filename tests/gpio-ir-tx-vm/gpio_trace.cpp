@@ -1,0 +1,422 @@
+#include "gpio_trace.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <sstream>
+
+namespace gpioTrace {
+
+namespace {
+
+// A receiver starts a new frame after this much silence, or at a burst this long.
+constexpr int64_t frameSilenceUs = 20000;
+constexpr int64_t leaderUs = 4000;
+// Half-way between NEC's 562 us space of a 0 and its 1688 us space of a 1.
+constexpr int64_t oneSpaceUs = 1125;
+
+// One event line: "<comm>-<pid> [<cpu>] <flags> <secs>.<usecs>: <event>: <payload>"
+// (the flags are left out when the trace's irq-info option is off).
+struct EventLine {
+    int pid = 0;
+    int64_t us = 0;
+    std::string event;
+    std::string payload;
+};
+
+bool readTimestamp(const std::string& token, int64_t& us)
+{
+    const size_t dot = token.find('.');
+    if (dot == std::string::npos || token.size() != dot + 8 || token.back() != ':') {
+        return false;
+    }
+    char* end = nullptr;
+    const long long seconds = std::strtoll(token.c_str(), &end, 10);
+    if (end != token.c_str() + dot) {
+        return false;
+    }
+    const long long micros = std::strtoll(token.c_str() + dot + 1, &end, 10);
+    if (end != token.c_str() + dot + 7) {
+        return false;
+    }
+    us = seconds * 1000000 + micros;
+    return true;
+}
+
+bool readEventLine(const std::string& line, EventLine& event)
+{
+    const size_t cpu = line.find(" [");
+    const size_t dash = cpu == std::string::npos ? cpu : line.rfind('-', cpu);
+    const size_t close = cpu == std::string::npos ? cpu : line.find(']', cpu);
+    if (dash == std::string::npos || close == std::string::npos) {
+        return false;
+    }
+    char* end = nullptr;
+    const long pid = std::strtol(line.c_str() + dash + 1, &end, 10);
+    if (end == line.c_str() + dash + 1) {
+        return false;
+    }
+    event.pid = static_cast<int>(pid);
+    std::istringstream words(line.substr(close + 1));
+    std::string token;
+    if (!(words >> token)) {
+        return false;
+    }
+    if (!readTimestamp(token, event.us) && !(words >> token && readTimestamp(token, event.us))) {
+        return false;
+    }
+    if (!(words >> event.event) || event.event.back() != ':') {
+        return false;
+    }
+    event.event.pop_back();
+    std::getline(words >> std::ws, event.payload);
+    return true;
+}
+
+Process& processOf(Trace& trace, int pid)
+{
+    for (Process& process : trace.processes) {
+        if (process.pid == pid) {
+            return process;
+        }
+    }
+    trace.processes.push_back(Process{});
+    trace.processes.back().pid = pid;
+    return trace.processes.back();
+}
+
+// "# entries-in-buffer/entries-written: 2078/2078   #P:1"
+void readEntryCounts(const std::string& line, Trace& trace)
+{
+    const char* header = "# entries-in-buffer/entries-written:";
+    if (line.compare(0, std::char_traits<char>::length(header), header) != 0) {
+        return;
+    }
+    long long kept = 0;
+    long long written = 0;
+    if (std::sscanf(line.c_str() + std::char_traits<char>::length(header), "%lld/%lld", &kept,
+                    &written) == 2 &&
+        written > kept) {
+        trace.lost += written - kept;
+    }
+}
+
+} // namespace
+
+Trace parseTrace(const std::string& text)
+{
+    Trace trace;
+    std::map<unsigned, bool> levels; // gpio-ir-tx takes its line low
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line.empty() || line[0] == '#') {
+            readEntryCounts(line, trace);
+            continue;
+        }
+        EventLine event;
+        if (!readEventLine(line, event)) {
+            if (line.find("gpio_value:") != std::string::npos ||
+                line.find("sched_process_") != std::string::npos) {
+                trace.errors.push_back(line);
+            }
+            continue;
+        }
+        if (event.event == "gpio_value") {
+            unsigned gpio = 0;
+            char how[4] = {};
+            int value = 0;
+            if (std::sscanf(event.payload.c_str(), "%u %3s %d", &gpio, how, &value) != 3 ||
+                (value != 0 && value != 1)) {
+                trace.errors.push_back(line);
+                continue;
+            }
+            const bool high = value == 1;
+            if (std::string(how) == "set" && levels[gpio] != high) {
+                levels[gpio] = high;
+                trace.edges.push_back({event.us, gpio, high, event.pid});
+            }
+        } else if (event.event == "sched_process_exec") {
+            const size_t from = event.payload.find("filename=");
+            const size_t to = event.payload.find(" pid=");
+            if (from == std::string::npos || to == std::string::npos || to < from) {
+                trace.errors.push_back(line);
+                continue;
+            }
+            Process& process = processOf(trace, event.pid);
+            process.program = event.payload.substr(from + 9, to - from - 9);
+            process.execUs = event.us;
+        } else if (event.event == "sched_process_exit") {
+            processOf(trace, event.pid).exitUs = event.us;
+        }
+    }
+    return trace;
+}
+
+namespace {
+
+struct Pulse {
+    int64_t rise = 0;
+    int64_t fall = -1; // -1: the line was still high when the trace ended
+    int risePid = 0;
+    int fallPid = 0;
+};
+
+using Burst = std::vector<Pulse>;
+
+int64_t burstEnd(const Burst& burst)
+{
+    return burst.back().fall >= 0 ? burst.back().fall : burst.back().rise;
+}
+
+// The commonest time between two rising edges, the smaller one of a tie; 0 for
+// fewer than two pulses.
+int64_t commonestPeriod(const std::vector<Pulse>& pulses)
+{
+    std::map<int64_t, size_t> counts;
+    for (size_t i = 1; i < pulses.size(); ++i) {
+        ++counts[pulses[i].rise - pulses[i - 1].rise];
+    }
+    int64_t period = 0;
+    size_t most = 0;
+    for (const auto& [length, count] : counts) {
+        if (count > most) {
+            period = length;
+            most = count;
+        }
+    }
+    return period;
+}
+
+void measure(const std::vector<Burst>& bursts, Frame& frame)
+{
+    int64_t span = 0;
+    int64_t intervals = 0;
+    int64_t high = 0;
+    size_t pulses = 0;
+    for (const Burst& burst : bursts) {
+        const auto periods = static_cast<int64_t>(burst.size()) - 1;
+        if (periods > intervals && burst.back().fall >= 0) {
+            span = burst.back().fall - burst.front().fall;
+            intervals = periods;
+        }
+        for (const Pulse& pulse : burst) {
+            high += pulse.fall >= 0 ? pulse.fall - pulse.rise : 0;
+        }
+        pulses += burst.size();
+        frame.periods.push_back(static_cast<unsigned>(burst.size()));
+    }
+    if (intervals > 0) {
+        frame.periodUs =
+            std::round(100.0 * static_cast<double>(span) / static_cast<double>(intervals)) / 100.0;
+        frame.carrierHz = static_cast<uint32_t>(std::lround(1e6 / frame.periodUs));
+        frame.dutyPercent = static_cast<uint32_t>(std::lround(
+            100.0 * static_cast<double>(high) / (static_cast<double>(pulses) * frame.periodUs)));
+    }
+    for (size_t i = 0; i < bursts.size(); ++i) {
+        const Burst& burst = bursts[i];
+        const int64_t pulse = frame.periodUs > 0
+                                  ? std::llround(static_cast<double>(burst.size()) * frame.periodUs)
+                                  : burstEnd(burst) - burst.front().rise;
+        frame.durations.push_back(pulse);
+        if (i + 1 < bursts.size()) {
+            frame.durations.push_back(bursts[i + 1].front().rise - burst.front().rise - pulse);
+        }
+    }
+    // Spaces sit at odd indexes: the leader's at 1, then one after each data burst.
+    for (size_t i = 1; i + 1 < bursts.size(); ++i) {
+        frame.bits += frame.durations[2 * i + 1] > oneSpaceUs ? '1' : '0';
+    }
+}
+
+void addPid(std::vector<int>& pids, int pid)
+{
+    if (std::find(pids.begin(), pids.end(), pid) == pids.end()) {
+        pids.push_back(pid);
+    }
+}
+
+// The frames of one line, from its edges (alternating, rising first).
+void lineFrames(unsigned gpio, const std::vector<Edge>& edges, std::vector<Frame>& frames)
+{
+    std::vector<Pulse> pulses;
+    for (const Edge& edge : edges) {
+        if (edge.high) {
+            pulses.push_back({edge.us, -1, edge.pid, 0});
+        } else if (!pulses.empty()) {
+            pulses.back().fall = edge.us;
+            pulses.back().fallPid = edge.pid;
+        }
+    }
+    const int64_t joined = 3 * commonestPeriod(pulses);
+    std::vector<Burst> bursts;
+    for (const Pulse& pulse : pulses) {
+        if (bursts.empty() || pulse.rise - burstEnd(bursts.back()) >= joined) {
+            bursts.emplace_back();
+        }
+        bursts.back().push_back(pulse);
+    }
+    std::vector<std::vector<Burst>> grouped;
+    for (size_t i = 0; i < bursts.size(); ++i) {
+        const Burst& burst = bursts[i];
+        const bool leader = burstEnd(burst) - burst.front().rise >= leaderUs;
+        if (i == 0 || leader || burst.front().rise - burstEnd(bursts[i - 1]) >= frameSilenceUs) {
+            grouped.emplace_back();
+        }
+        grouped.back().push_back(burst);
+    }
+    for (const std::vector<Burst>& group : grouped) {
+        Frame frame;
+        frame.gpio = gpio;
+        frame.startUs = group.front().front().rise;
+        frame.endUs = burstEnd(group.back());
+        frame.endsLow = group.back().back().fall >= 0;
+        measure(group, frame);
+        for (const Burst& burst : group) {
+            for (const Pulse& pulse : burst) {
+                addPid(frame.pids, pulse.risePid);
+                if (pulse.fall >= 0) {
+                    addPid(frame.pids, pulse.fallPid);
+                }
+            }
+        }
+        frames.push_back(std::move(frame));
+    }
+}
+
+} // namespace
+
+std::vector<Frame> findFrames(const std::vector<Edge>& edges)
+{
+    std::map<unsigned, std::vector<Edge>> lines;
+    for (const Edge& edge : edges) {
+        lines[edge.gpio].push_back(edge);
+    }
+    std::vector<Frame> frames;
+    for (const auto& [gpio, lineEdges] : lines) {
+        lineFrames(gpio, lineEdges, frames);
+    }
+    std::stable_sort(frames.begin(), frames.end(),
+                     [](const Frame& a, const Frame& b) { return a.startUs < b.startUs; });
+    return frames;
+}
+
+std::string runLengths(const std::vector<unsigned>& numbers)
+{
+    std::string text;
+    for (size_t i = 0; i < numbers.size();) {
+        size_t same = i + 1;
+        while (same < numbers.size() && numbers[same] == numbers[i]) {
+            ++same;
+        }
+        text += (text.empty() ? "" : " ") + std::to_string(numbers[i]);
+        if (same - i > 1) {
+            text += "x" + std::to_string(same - i);
+        }
+        i = same;
+    }
+    return text;
+}
+
+namespace {
+
+std::string joined(const std::vector<int>& numbers, const char* separator)
+{
+    std::string text;
+    for (const int n : numbers) {
+        text += (text.empty() ? "" : separator) + std::to_string(n);
+    }
+    return text;
+}
+
+bool chosen(const std::string& program, const std::vector<std::string>& programs)
+{
+    return programs.empty() ||
+           std::any_of(programs.begin(), programs.end(), [&](const std::string& prefix) {
+               return program.compare(0, prefix.size(), prefix) == 0;
+           });
+}
+
+void reportRun(std::ostringstream& out, const Trace& trace, const std::vector<Frame>& frames,
+               const Process& process)
+{
+    out << "RUN " << process.pid << ' ' << process.program << " exec-to-exit ";
+    if (process.exitUs >= 0) {
+        out << process.exitUs - process.execUs;
+    } else {
+        out << '-';
+    }
+    int64_t first = -1;
+    int64_t last = -1;
+    for (const Edge& edge : trace.edges) {
+        if (edge.pid == process.pid) {
+            first = first < 0 ? edge.us : first;
+            last = edge.us;
+        }
+    }
+    if (first >= 0) {
+        const auto count = std::count_if(frames.begin(), frames.end(), [&](const Frame& frame) {
+            return std::find(frame.pids.begin(), frame.pids.end(), process.pid) != frame.pids.end();
+        });
+        out << " first-edge " << first - process.execUs << " last-edge-to-exit ";
+        if (process.exitUs >= 0) {
+            out << process.exitUs - last;
+        } else {
+            out << '-';
+        }
+        out << " frames " << count;
+    }
+    out << '\n';
+}
+
+} // namespace
+
+std::string report(const Trace& trace, const std::vector<Frame>& frames, unsigned base,
+                   const std::vector<std::string>& programs)
+{
+    std::ostringstream out;
+    out << "EVENTS " << trace.edges.size() << " lost " << trace.lost << '\n';
+    out << "FRAMES " << frames.size() << '\n';
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const Frame& frame = frames[i];
+        const size_t n = i + 1;
+        char carrier[96];
+        (void)std::snprintf(carrier, sizeof carrier, "carrier %u duty %u", frame.carrierHz,
+                            frame.dutyPercent);
+        out << "FRAME " << n << " GPIO " << static_cast<long long>(frame.gpio) - base << " periods "
+            << runLengths(frame.periods) << ' ' << carrier << " bits "
+            << (frame.bits.empty() ? "-" : frame.bits) << " ends "
+            << (frame.endsLow ? "low" : "high") << '\n';
+        out << "FRAMETIME " << n << " start " << frame.startUs << " length "
+            << frame.endUs - frame.startUs << " after ";
+        if (i == 0) {
+            out << '-';
+        } else {
+            out << frame.startUs - frames[i - 1].endUs;
+        }
+        char period[32];
+        (void)std::snprintf(period, sizeof period, "%.2f", frame.periodUs);
+        out << " period " << period << " pids " << joined(frame.pids, ",") << '\n';
+        out << "DURATIONS " << n;
+        for (const int64_t d : frame.durations) {
+            out << ' ' << d;
+        }
+        out << '\n';
+    }
+    for (const Process& process : trace.processes) {
+        if (chosen(process.program, programs)) {
+            reportRun(out, trace, frames, process);
+        }
+    }
+    for (const std::string& line : trace.errors) {
+        out << "ERROR " << line << '\n';
+    }
+    return out.str();
+}
+
+} // namespace gpioTrace
