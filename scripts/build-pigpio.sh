@@ -20,6 +20,8 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 me="build-pigpio.sh"
+# shellcheck source=lib/private-apt.sh
+. "$here/lib/private-apt.sh"
 
 fail() {
     echo "$me: $*" >&2
@@ -158,28 +160,11 @@ fetchSource() {
         where=$(grep -h -v '^#' "$work/sources.list" "$work/sources.list.d/"* |
             sed -n -E 's/^deb-src +(\[[^]]*\] +)?//p; s/^(URIs|Suites): *//Ip' | paste -sd ' ')
         where="deb-src of the system's entries ($where)"
-        mkdir -p "$work/lists/partial" "$work/cache/archives/partial"
-        # Read first: the system's settings (a proxy, say) still apply, but not its
-        # hooks after an update, which would act on the system's own index.
-        {
-            [ -z "${APT_CONFIG:-}" ] || echo "#include \"$APT_CONFIG\";"
-            echo "Dir::Etc::main \"$work/main.conf\";"
-        } >"$work/apt.conf"
-        local main
-        eval "$(apt-config shell main Dir::Etc::main/f)"
-        {
-            [ ! -f "$main" ] || echo "#include \"$main\";"
-            echo '#clear APT::Update::Pre-Invoke;'
-            echo '#clear APT::Update::Post-Invoke;'
-            echo '#clear APT::Update::Post-Invoke-Success;'
-        } >"$work/main.conf"
-        apt=(env "APT_CONFIG=$work/apt.conf" apt-get
-            -o "Dir::Etc::SourceList=$work/sources.list"
-            -o "Dir::Etc::SourceParts=$work/sources.list.d"
-            -o "Dir::State::Lists=$work/lists"
-            -o "Dir::Cache=$work/cache")
-        forApt "$work/lists/partial" "$work/cache/archives/partial"
-        echo "== pigpio: reading the source index from $where into $work/lists"
+        forApt "$work/get"
+        privateApt "$work/apt" "Dir::Etc::SourceList \"$work/sources.list\";" \
+            "Dir::Etc::SourceParts \"$work/sources.list.d\";"
+        apt=("${privateAptEnv[@]}" apt-get)
+        echo "== pigpio: reading the source index from $where into $work/apt/lists"
         "${apt[@]}" update >"$work/apt.log" 2>&1 || true
     fi
     forApt "$work/get"

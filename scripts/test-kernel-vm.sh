@@ -11,6 +11,8 @@
 #   --perf  also times 20 runs of beamfile in the VM and prints a table
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=lib/kernel-vm.sh
+. scripts/lib/kernel-vm.sh
 started=$SECONDS
 perf=0
 case "${1:-}" in
@@ -54,11 +56,7 @@ root=$vm/root
 host=$vm/host
 reader=$PWD/build/tests/kernel-vm/lirc_reader
 
-step() {
-    printf '== %s (%d s)\n' "$1" $((SECONDS - started))
-}
-
-step "builds: the stand-in's (build) and the kernel's (build-kernel)"
+vmStep "builds: the stand-in's (build) and the kernel's (build-kernel)"
 cmake --preset test >/dev/null
 cmake --build build -j2 --target beamfile beamones nec-code lirc_reader lirc_write_clock
 cmake --preset kernel >/dev/null
@@ -67,61 +65,32 @@ rm -rf "$root" "$host"
 mkdir -p "$root"/{bin,modules,tools,cases,replay} "$host"
 cmake --install build-kernel --prefix "$PWD/$root/beam" >/dev/null
 
-step "Debian's kernel"
-sudo=()
-[ "$(id -u)" -eq 0 ] || sudo=(sudo)
-imageName() {
-    apt-cache depends linux-image-amd64 2>/dev/null |
-        awk '$1 == "Depends:" && $2 ~ /^linux-image-/ { print $2; exit }'
-}
-# A kernel package into the cache, then unpacked there.  Only the kernel and three
-# modules are kept; vmlinuz comes last, so its presence means the cache is whole.
+vmStep "Debian's kernel"
+[ "$(id -u)" -eq 0 ] || vmAptUpdate=(sudo "${vmAptUpdate[@]}")
 downloadKernel() {
-    rm -rf "$vm/cache/$1"
-    mkdir -p "$vm/cache/$1/deb"
-    (cd "$vm/cache/$1/deb" && apt-get download -q -o APT::Sandbox::User=root "$1" >/dev/null)
+    vmFetch "$vm/cache/$1/deb" "$1"
 }
+# The kernel package, unpacked into the cache.  Only the kernel and three modules
+# are kept; vmlinuz comes last, so its presence means the cache is whole.
 unpackKernel() {
-    local image=$1 cache=$vm/cache/$1 release=${1#linux-image-} module modules
+    local cache=$vm/cache/$1 release=${1#linux-image-} module
     dpkg-deb -x "$cache"/deb/*.deb "$cache/unpacked"
     dpkg-deb -f "$cache"/deb/*.deb Version >"$cache/version"
-    modules=$cache/unpacked/lib/modules/$release/kernel/drivers/media/rc
-    # busybox insmod loads plain .ko files only.
     for module in rc-core ir-nec-decoder rc-loopback; do
-        if [ -f "$modules/$module.ko" ]; then
-            cp "$modules/$module.ko" "$cache/"
-        elif [ -f "$modules/$module.ko.xz" ]; then
-            xz -dc "$modules/$module.ko.xz" >"$cache/$module.ko"
-        elif [ -f "$modules/$module.ko.zst" ]; then
-            zstd -qdc "$modules/$module.ko.zst" >"$cache/$module.ko"
-        else
-            echo "kernel-vm: no module $module in $image" >&2
-            exit 1
-        fi
+        vmModule "$cache/unpacked/lib/modules/$release" "$module" "$cache"
     done
     cp "$cache/unpacked/boot/vmlinuz-$release" "$cache/vmlinuz.part"
     rm -rf "$cache/unpacked" "$cache/deb"
     mv "$cache/vmlinuz.part" "$cache/vmlinuz"
 }
-image=$(imageName)
-# A package list older than the archive may name a kernel no longer there.
-if [ -z "$image" ] || { [ ! -f "$vm/cache/$image/vmlinuz" ] && ! downloadKernel "$image"; }; then
-    "${sudo[@]}" apt-get update -qq
-    image=$(imageName)
-    [ -n "$image" ] || {
-        echo "kernel-vm: apt-cache knows no linux-image-amd64" >&2
-        exit 1
-    }
-    [ -f "$vm/cache/$image/vmlinuz" ] || downloadKernel "$image"
-fi
+vmKernel linux-image-amd64 "$vm/cache" vmlinuz downloadKernel
+image=$vmImage
 [ -f "$vm/cache/$image/vmlinuz" ] || unpackKernel "$image"
 release=${image#linux-image-}
 cache=$vm/cache/$image
-# A kernel that linux-image-amd64 no longer names is of no more use.
-find "$vm/cache" -mindepth 1 -maxdepth 1 ! -name "$image" -exec rm -rf {} +
 echo "$image $(cat "$cache/version")"
 
-step "initramfs"
+vmStep "initramfs"
 cp "$cache"/*.ko "$root/modules/"
 if ldd /bin/busybox >/dev/null 2>&1; then
     echo "kernel-vm: /bin/busybox is not busybox-static's" >&2
@@ -148,14 +117,6 @@ done | sort -u | while read -r library; do
     cp -L "$library" "$root$library"
 done
 
-# The frame a code calls for, in the durations a lirc device takes (us).
-durationsOf() {
-    local bits=$1 line="8892 4500" i
-    for ((i = 0; i < ${#bits}; i++)); do
-        [ "${bits:i:1}" = 1 ] && line+=" 546 1688" || line+=" 546 562"
-    done
-    echo "$line 546"
-}
 # The STDOUT/STDERR/STATUS lines of a run of the stand-in build, in the reader's
 # own escaping; the device is one that does not exist, so nothing else is read.
 simRun() {
@@ -169,7 +130,7 @@ line() {
     grep "^$1 " "$2" | head -1
 }
 
-step "cases: the stand-in's runs and traces"
+vmStep "cases: the stand-in's runs and traces"
 declare -A setupOf programOf bitsOf
 failures=()
 for entry in "${cases[@]}"; do
@@ -196,7 +157,7 @@ for entry in "${cases[@]}"; do
     plain | carrier)
         simRun "$host/$name" "$program" PIGPIO_SIM_CLOCK=virtual PIGPIO_SIM_VCD=trace.vcd \
             >"$host/$name/sim"
-        durations=$(durationsOf "$bits")
+        durations=$(necDurations "$bits")
         count=$(wc -w <<<"$durations")
         frame=$host/$name/frame
         if ! "$reader" trace "$host/$name/trace.vcd" gpio24 >"$frame"; then
@@ -243,11 +204,10 @@ for entry in "${cases[@]}"; do
         ;;
     esac
 done
-chmod -R a+rX "$root"
-(cd "$root" && find . | LC_ALL=C sort | cpio -o -H newc -R 0:0 --quiet) >"$vm/initramfs.cpio"
+vmPack "$root" "$vm/initramfs.cpio"
 echo "$(du -h "$vm/initramfs.cpio" | cut -f1) initramfs, ${#cases[@]} cases, $(ls "$root/replay" | wc -l) replays"
 
-step "the VM: $image, qemu-system-x86_64 without KVM"
+vmStep "the VM: $image, qemu-system-x86_64 without KVM"
 append="console=ttyS0 panic=-1 quiet loglevel=1"
 [ $perf = 0 ] || append+=" beam.perf=1"
 vmStarted=$SECONDS
@@ -257,8 +217,7 @@ timeout $limit qemu-system-x86_64 -accel tcg -m 256 -nographic -nic none -no-reb
     -kernel "$cache/vmlinuz" -initrd "$vm/initramfs.cpio" -append "$append" \
     </dev/null >"$vm/console.log" 2>&1 || qemuStatus=$?
 vmSeconds=$((SECONDS - vmStarted))
-# The VM's own lines, without the console's line ends.
-tr -d '\r' <"$vm/console.log" | sed -n 's/^.*BEAMVM //p' >"$vm/results"
+vmResults "$vm/console.log" "$vm/results"
 [ "$qemuStatus" -eq 0 ] || failures+=("qemu ended with status $qemuStatus (124: still running after $limit s)")
 grep -qx DONE "$vm/results" || failures+=("the VM did not finish its cases (console: $vm/console.log)")
 grep -qx "KERNEL $release" "$vm/results" || failures+=("the VM did not run $release")
@@ -267,17 +226,10 @@ while read -r failure; do
     failures+=("in the VM: $failure")
 done < <(sed -n 's/^FAIL //p' "$vm/results")
 
-# The lines between "BEGIN KIND NAME" and "END NAME".
-block() {
-    awk -v kind="$1" -v name="$2" '
-        $1 == "BEGIN" && $2 == kind && $3 == name { on = 1; next }
-        $1 == "END" && $2 == name { on = 0 }
-        on' "$vm/results"
-}
 # Compares a block with what was expected; prints it either way.
 check() {
     local kind=$1 name=$2 want=$3 got=$host/$name/got-$1
-    block "$kind" "$name" >"$got"
+    vmBlock "$vm/results" "$kind" "$name" >"$got"
     local compared=$got
     if grep -qx 'STDERR (the reason)' "$want"; then
         compared=$got.compared
@@ -308,7 +260,7 @@ done
 if [ $perf = 1 ]; then
     echo
     echo "beamfile in the VM (TCG, no KVM), example code, us:"
-    block perf beamfile >"$host/perf"
+    vmBlock "$vm/results" perf beamfile >"$host/perf"
     grep -q '^PERF runs ' "$host/perf" || failures+=("perf: no measurements")
     awk '
         BEGIN {
