@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, from the distribution's packages.
 # Usage: scripts/setup.sh [build|test|armhf|arm64|decode|perf|fuzz|valgrind|lint|real|
-#                         pigpio|pigpio-armhf|pigpio-arm64|kernel-vm]
-#   (default: test, which includes build; armhf, arm64, valgrind, lint, real and
-#   kernel-vm include test)
+#                         pigpio|pigpio-armhf|pigpio-arm64|kernel-vm|gpio-ir-tx-vm]
+#   (default: test, which includes build; armhf, arm64, valgrind, lint, real,
+#   kernel-vm and gpio-ir-tx-vm include test)
 #   decode: only sigrok-cli, the independent NEC decoder of the traces
 #   pigpio*: building pigpio's library from its source (scripts/build-pigpio.sh)
 #   real: the stage against the real pigpio, native and both ARMs (scripts/test-real-pigpio.sh)
@@ -45,6 +45,13 @@ esac
 # the kernel's modules may come compressed (scripts/test-kernel-vm.sh).
 if [ "${1:-test}" = kernel-vm ]; then
     need+=(libgtest-dev libgmock-dev qemu-system-x86 busybox-static cpio xz-utils zstd)
+fi
+# gpio-ir-tx-vm: an arm64 VM without KVM, its device trees, the arm64 senders, and
+# the kernel modules built for it; the kernel's own build tools, fetched with it,
+# need libelf and libssl (scripts/test-gpio-ir-tx-vm.sh).
+if [ "${1:-test}" = gpio-ir-tx-vm ]; then
+    need+=(libgtest-dev libgmock-dev qemu-system-arm device-tree-compiler crossbuild-essential-arm64
+        cpio xz-utils zstd libelf1 libssl3)
 fi
 
 missing=()
