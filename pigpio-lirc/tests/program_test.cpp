@@ -51,7 +51,7 @@ TEST(ProgramTest, BeamfileSendsThroughTheKernel)
     EXPECT_EQ(result.err, "");
     const std::string log = dir.read("device.log");
     EXPECT_EQ(log.substr(0, log.find("write")),
-              "open /dev/lirc0\nfeatures\ncarrier 38462\nduty 50\n");
+              "open /dev/lirc0\nfeatures\nlock\ncarrier 38462\nduty 50\n");
     EXPECT_EQ(written(log), necDurations(code));
 }
 
