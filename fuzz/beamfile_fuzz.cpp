@@ -94,6 +94,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
                              "PIGPIO_SIM_FAIL_WAVE_CREATE", "PIGPIO_SIM_FAIL_WAVE_TX_SEND"}) {
         unsetenv(name);
     }
+    privateSimLock();
     return 0;
 }
 

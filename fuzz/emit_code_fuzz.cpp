@@ -243,6 +243,12 @@ constexpr uint64_t longestPlayedUs = 600ULL * 1000000ULL;
 
 } // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    privateSimLock();
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     Bytes in{data, size};

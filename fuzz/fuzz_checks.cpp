@@ -68,6 +68,18 @@ std::string format(const char* fmt, long value)
 
 } // namespace
 
+void privateSimLock()
+{
+    const char* set = std::getenv("PIGPIO_SIM_LOCK_FILE");
+    if (set != nullptr && *set != '\0') {
+        return;
+    }
+    const char* base = std::getenv("TMPDIR");
+    const std::string path = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
+                             "/beam-fuzz-" + std::to_string(getpid()) + ".pid";
+    setenv("PIGPIO_SIM_LOCK_FILE", path.c_str(), 1);
+}
+
 void require(bool holds, const char* what, const std::string& detail)
 {
     if (!holds) {

@@ -10,6 +10,11 @@
 // Stops the run with a message on standard error (libFuzzer keeps the input).
 void require(bool holds, const char* what, const std::string& detail = "");
 
+// Points the stand-in's lock file at a name of this process's own, unless one is
+// set: the two targets, run at once, each initialise pigpio thousands of times a
+// second, and must not lock each other out.
+void privateSimLock();
+
 // Calls fn(context) with standard output going to a memory file; returns what it
 // printed.  Standard error stays where it was, so sanitizer and libFuzzer reports
 // are never captured.

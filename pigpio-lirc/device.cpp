@@ -6,6 +6,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 #include <utility>
@@ -22,6 +23,11 @@ int deviceOpen(const char* path)
 int deviceIoctl(int fd, unsigned long request, uint32_t* value)
 {
     return ::ioctl(fd, request, value);
+}
+
+int deviceLock(int fd, int operation)
+{
+    return ::flock(fd, operation);
 }
 
 ssize_t deviceWrite(int fd, const void* data, size_t size)

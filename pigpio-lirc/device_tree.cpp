@@ -1,6 +1,7 @@
 // What the device tree says about the board: which GPIOs the kernel's gpio-ir-tx
 // driver transmits on, and the board revision.  The overlay's node is found by
 // its compatible string: its name depends on the overlay's version.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -63,13 +64,13 @@ bool isDirectory(const std::string& path, const dirent* entry)
     return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-void checkNode(const std::string& node, std::vector<unsigned>& gpios)
+void checkNode(const std::string& node, std::vector<TreeNode>& found)
 {
     if (listHas(property(node, "compatible"), "gpio-ir-tx") && enabled(node)) {
         // gpios = <&controller number flags>: the second cell is the line.
         const std::string cells = property(node, "gpios");
         if (cells.size() >= 12) {
-            gpios.push_back(bigEndianCell(cells, 1));
+            found.push_back({node, bigEndianCell(cells, 1)});
         }
     }
 }
@@ -108,19 +109,22 @@ std::string deviceTreeRoot()
                                                    : "/sys/firmware/devicetree/base";
 }
 
-std::vector<unsigned> transmitterGpios(const std::string& root)
+std::vector<TreeNode> transmitterNodes(const std::string& root)
 {
-    std::vector<unsigned> gpios;
+    std::vector<TreeNode> found;
     std::vector<std::pair<std::string, int>> nodes{{root, 0}};
     while (!nodes.empty()) {
         const auto [node, depth] = nodes.back();
         nodes.pop_back();
-        checkNode(node, gpios);
+        checkNode(node, found);
         if (depth < kMaxDepth) {
             addChildren(node, depth, nodes);
         }
     }
-    return gpios;
+    // The walk's order is the file system's; the notes list nodes in a fixed one.
+    std::sort(found.begin(), found.end(),
+              [](const TreeNode& a, const TreeNode& b) { return a.path < b.path; });
+    return found;
 }
 
 unsigned treeRevision(const std::string& root)

@@ -9,9 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <grp.h>
 #include <linux/lirc.h>
-#include <sys/stat.h>
+#include <sys/file.h>
 
 #include "lirc_core.h"
 #include "pigpio_rules.h"
@@ -26,24 +25,21 @@ using pigpio_rules::waveInUse;
 
 namespace {
 
-// What a Raspberry Pi needs for the programs' GPIO 24 to become a transmitter.
-constexpr const char* kOverlayLine = "dtoverlay=gpio-ir-tx,gpio_pin=24";
-
 struct Wave {
     Frame frame;
+    size_t device = 0; // the transmitter it goes out on, in open.devices
     bool used = false;
 };
 
 struct State {
     bool initialised = false;
-    int fd = -1;
-    std::string device;
-    uint32_t features = 0;
-    std::vector<unsigned> treeGpios; // where the device tree puts gpio-ir-tx
+    Transmitters open;
     std::array<unsigned, PI_MAX_GPIO + 1> modes{};
     std::vector<gpioPulse_t> pending;
-    std::vector<Wave> waves;  // index = wave id
-    uint64_t busyUntilNs = 0; // the end of a sent wave's trailing silence
+    std::vector<Wave> waves;   // index = wave id
+    int lockedFd = -1;         // the device held since the last send
+    uint64_t guardUntilNs = 0; // the silence every frame is followed by, before another
+    uint64_t busyUntilNs = 0;  // that, or the end of the wave's trailing silence if later
     bool carrierNoted = false;
     bool dutyCycleNoted = false;
 };
@@ -59,132 +55,35 @@ void sleepNs(uint64_t ns)
     pigpio_rules::sleepUntil(monotonicNs() + ns);
 }
 
-// ---- opening the transmitter -------------------------------------------------------
+// ---- holding the transmitter -------------------------------------------------------------
 
-struct Probe {
-    std::string path;
-    int fd = -1;           // open and able to send, else -1
-    int openErrno = 0;     // the open failed
-    int featuresErrno = 0; // LIRC_GET_FEATURES failed: not an IR device
-    uint32_t features = 0;
-};
-
-Probe probe(const std::string& path)
+void release()
 {
-    Probe result;
-    result.path = path;
-    const int fd = deviceOpen(path.c_str());
-    if (fd < 0) {
-        result.openErrno = errno;
-        return result;
+    State& s = state();
+    if (s.lockedFd >= 0) {
+        (void)deviceLock(s.lockedFd, LOCK_UN); // closing the device would release it too
+        s.lockedFd = -1;
     }
-    if (deviceIoctl(fd, LIRC_GET_FEATURES, &result.features) != 0) {
-        result.featuresErrno = errno;
-    } else if ((result.features & LIRC_CAN_SEND_PULSE) != 0) {
-        result.fd = fd;
-        return result;
-    }
-    deviceClose(fd);
-    return result;
 }
 
-bool denied(const Probe& tried)
+// Once the wave is over, with its silence after, another sender may have the device.
+void releaseIfOver(uint64_t now)
 {
-    return tried.openErrno == EACCES || tried.openErrno == EPERM;
-}
-
-// The device's group decides who may use it; udev sets it, so it differs by system.
-void noteDenied(const std::string& path)
-{
-    const char* fn = "gpioInitialise";
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        complain(fn, "cannot open %s: %s", path.c_str(), std::strerror(EACCES));
-        return;
+    if (now >= state().busyUntilNs) {
+        release();
     }
-    if (info.st_gid == 0) {
-        complain(fn,
-                 "cannot open %s: permission denied; it belongs to root alone (group root): "
-                 "a udev rule can give it a group of its own",
-                 path.c_str());
-        return;
-    }
-    std::array<char, 1024> buffer{};
-    group entry{};
-    group* found = nullptr;
-    std::string name = std::to_string(info.st_gid);
-    if (getgrgid_r(info.st_gid, &entry, buffer.data(), buffer.size(), &found) == 0 &&
-        found != nullptr) {
-        name = found->gr_name;
-    }
-    complain(fn,
-             "cannot open %s: permission denied; it belongs to group %s: add yourself to it "
-             "(sudo usermod -aG %s $USER) and log in again",
-             path.c_str(), name.c_str(), name.c_str());
-}
-
-// The device PIGPIO_LIRC_DEVICE names: the fd, or -1 after a note saying why not.
-Probe openNamed(const std::string& path)
-{
-    const char* fn = "gpioInitialise";
-    Probe tried = probe(path);
-    if (tried.fd >= 0) {
-        return tried;
-    }
-    if (denied(tried)) {
-        noteDenied(path);
-    } else if (tried.openErrno != 0) {
-        complain(fn, "cannot open %s (PIGPIO_LIRC_DEVICE): %s", path.c_str(),
-                 std::strerror(tried.openErrno));
-    } else if (tried.featuresErrno != 0) {
-        complain(fn, "%s is not an IR device: %s", path.c_str(),
-                 std::strerror(tried.featuresErrno));
-    } else {
-        complain(fn, "%s cannot transmit: it is an IR receiver", path.c_str());
-    }
-    return tried;
-}
-
-// The first /dev/lircN that can transmit, or a note on how to get one.
-Probe openFirst()
-{
-    std::string firstDenied;
-    size_t receivers = 0;
-    for (const std::string& path : deviceList()) {
-        Probe tried = probe(path);
-        if (tried.fd >= 0) {
-            return tried;
-        }
-        if (denied(tried) && firstDenied.empty()) {
-            firstDenied = path;
-        } else if (tried.openErrno == 0 && tried.featuresErrno == 0) {
-            ++receivers;
-        }
-    }
-    if (!firstDenied.empty()) {
-        noteDenied(firstDenied);
-        return Probe{};
-    }
-    complain("gpioInitialise",
-             "no IR transmitter (%s): on a Raspberry Pi, add %s to %s and reboot; for a USB "
-             "transmitter, name its device in PIGPIO_LIRC_DEVICE",
-             receivers > 0 ? "the /dev/lirc devices here only receive" : "no /dev/lirc device",
-             kOverlayLine, kConfigFile);
-    return Probe{};
 }
 
 // ---- waves -----------------------------------------------------------------------------
 
-std::string numberList(const std::vector<unsigned>& numbers)
+const char* deviceName()
 {
-    std::string list;
-    for (size_t i = 0; i < numbers.size(); ++i) {
-        list += (i == 0                    ? ""
-                 : i + 1 == numbers.size() ? " and "
-                                           : ", ") +
-                std::to_string(numbers[i]);
+    for (const Transmitter& device : state().open.devices) {
+        if (device.fd >= 0) {
+            return device.path.c_str();
+        }
     }
-    return list;
+    return "/dev/lirc";
 }
 
 int createWave()
@@ -196,16 +95,12 @@ int createWave()
     }
     Frame frame = toFrame(s.pending.data(), s.pending.size());
     if (frame.status != 0) {
-        complain(fn, "%s cannot send this wave: %s", s.device.c_str(), frame.reason.c_str());
+        complain(fn, "%s cannot send this wave: %s", deviceName(), frame.reason.c_str());
         return frame.status;
     }
-    const std::vector<unsigned>& tree = s.treeGpios;
-    if (!tree.empty() && std::find(tree.begin(), tree.end(), frame.gpio) == tree.end()) {
-        complain(fn,
-                 "the wave is for GPIO %u, but the IR transmitter (gpio-ir-tx in the device "
-                 "tree) is on GPIO %s: put dtoverlay=gpio-ir-tx,gpio_pin=%u in %s and reboot",
-                 frame.gpio, numberList(tree).c_str(), frame.gpio, kConfigFile);
-        return kNotPermitted;
+    const int device = transmitterFor(s.open, frame.gpio);
+    if (device < 0) {
+        return device;
     }
     size_t id = 0;
     while (id < s.waves.size() && s.waves[id].used) {
@@ -218,6 +113,7 @@ int createWave()
         s.waves.emplace_back();
     }
     s.waves[id].frame = std::move(frame);
+    s.waves[id].device = static_cast<size_t>(device);
     s.waves[id].used = true;
     s.pending.clear();
     return static_cast<int>(id);
@@ -225,26 +121,55 @@ int createWave()
 
 // Sets the carrier or duty cycle where the device can; where it cannot, it sends
 // with its own, which is said once.
-bool setForSend(uint32_t feature, unsigned long request, uint32_t value, const char* what,
-                const char* unit, bool& noted)
+bool setForSend(const Transmitter& device, uint32_t feature, unsigned long request, uint32_t value,
+                const char* what, const char* unit, bool& noted)
 {
     const char* fn = "gpioWaveTxSend";
-    State& s = state();
-    if ((s.features & feature) == 0) {
+    if ((device.features & feature) == 0) {
         if (!noted) {
-            complain(fn, "%s cannot set its %s: it sends with its own, not %u %s", s.device.c_str(),
-                     what, value, unit);
+            complain(fn, "%s cannot set its %s: it sends with its own, not %u %s",
+                     device.path.c_str(), what, value, unit);
             noted = true;
         }
         return true;
     }
     uint32_t setting = value;
-    if (deviceIoctl(s.fd, request, &setting) != 0) {
-        complain(fn, "%s refused a %s of %u %s: %s", s.device.c_str(), what, value, unit,
+    if (deviceIoctl(device.fd, request, &setting) != 0) {
+        complain(fn, "%s refused a %s of %u %s: %s", device.path.c_str(), what, value, unit,
                  std::strerror(errno));
         return false;
     }
     return true;
+}
+
+// The frame, between taking the device and the silence after it.
+int writeFrame(const Transmitter& device, const Frame& frame)
+{
+    const char* fn = "gpioWaveTxSend";
+    State& s = state();
+    if (!setForSend(device, LIRC_CAN_SET_SEND_CARRIER, LIRC_SET_SEND_CARRIER, frame.carrierHz,
+                    "carrier", "Hz", s.carrierNoted) ||
+        !setForSend(device, LIRC_CAN_SET_SEND_DUTY_CYCLE, LIRC_SET_SEND_DUTY_CYCLE, frame.dutyCycle,
+                    "duty cycle", "%", s.dutyCycleNoted)) {
+        return kBadFileWrite;
+    }
+    sleepNs(frame.leadingMicros * 1000u);
+    const size_t size = frame.durations.size() * sizeof(uint32_t);
+    const ssize_t written = deviceWrite(device.fd, frame.durations.data(), size);
+    if (written < 0) {
+        complain(fn, "%s could not send the wave: %s", device.path.c_str(), std::strerror(errno));
+        return kBadFileWrite;
+    }
+    // Whatever part of the frame went out is followed by its silence.
+    const uint64_t end = monotonicNs();
+    s.guardUntilNs = end + kSilenceAfterNs;
+    s.busyUntilNs = std::max(s.guardUntilNs, end + frame.trailingMicros * 1000u);
+    if (static_cast<size_t>(written) != size) {
+        complain(fn, "%s sent only %zu of the wave's %zu durations", device.path.c_str(),
+                 static_cast<size_t>(written) / sizeof(uint32_t), frame.durations.size());
+        return kBadFileWrite;
+    }
+    return static_cast<int>(frame.durations.size());
 }
 
 int sendWave(unsigned waveId, unsigned mode)
@@ -264,27 +189,21 @@ int sendWave(unsigned waveId, unsigned mode)
                  mode);
         return PI_BAD_WAVE_MODE;
     }
-    const Frame& frame = s.waves[waveId].frame;
-    if (!setForSend(LIRC_CAN_SET_SEND_CARRIER, LIRC_SET_SEND_CARRIER, frame.carrierHz, "carrier",
-                    "Hz", s.carrierNoted) ||
-        !setForSend(LIRC_CAN_SET_SEND_DUTY_CYCLE, LIRC_SET_SEND_DUTY_CYCLE, frame.dutyCycle,
-                    "duty cycle", "%", s.dutyCycleNoted)) {
-        return kBadFileWrite;
+    const Wave& wave = s.waves[waveId];
+    const Transmitter& device = s.open.devices[wave.device];
+    // This process's previous frame gets its silence too before the device is let go.
+    if (s.lockedFd >= 0) {
+        pigpio_rules::sleepUntil(s.guardUntilNs);
+        release();
     }
-    sleepNs(frame.leadingMicros * 1000u);
-    const size_t size = frame.durations.size() * sizeof(uint32_t);
-    const ssize_t written = deviceWrite(s.fd, frame.durations.data(), size);
-    if (written < 0) {
-        complain(fn, "%s could not send the wave: %s", s.device.c_str(), std::strerror(errno));
-        return kBadFileWrite;
+    s.busyUntilNs = 0;
+    if (const int bad = lockTransmitter(device.fd, device.path, kLockWaitNs)) {
+        return bad;
     }
-    if (static_cast<size_t>(written) != size) {
-        complain(fn, "%s sent only %zu of the wave's %zu durations", s.device.c_str(),
-                 static_cast<size_t>(written) / sizeof(uint32_t), frame.durations.size());
-        return kBadFileWrite;
-    }
-    s.busyUntilNs = monotonicNs() + frame.trailingMicros * 1000u;
-    return static_cast<int>(frame.durations.size());
+    s.lockedFd = device.fd;
+    const int result = writeFrame(device, wave.frame);
+    releaseIfOver(monotonicNs()); // held only where some of the frame went out
+    return result;
 }
 
 unsigned cpuinfoRevision()
@@ -308,6 +227,28 @@ unsigned cpuinfoRevision()
 
 } // namespace
 
+int pigpio_lirc::lockTransmitter(int fd, const std::string& path, uint64_t waitNs)
+{
+    // The programs block nearly every signal while they send, so a blocking flock
+    // could not be cut short: it is tried, and tried again, until the bound.
+    const char* fn = "gpioWaveTxSend";
+    const uint64_t deadline = monotonicNs() + waitNs;
+    while (deviceLock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            complain(fn, "cannot lock %s: %s; nothing was sent", path.c_str(),
+                     std::strerror(errno));
+            return kBadFileWrite;
+        }
+        if (monotonicNs() >= deadline) {
+            complain(fn, "%s is busy: another sender has held it for %g s; nothing was sent",
+                     path.c_str(), static_cast<double>(waitNs) / 1e9);
+            return kBadFileWrite;
+        }
+        sleepNs(kLockPollNs);
+    }
+    return 0;
+}
+
 // ---- pigpio ----------------------------------------------------------------------------
 
 PIGPIO_LIRC_EXPORT int gpioInitialise(void)
@@ -316,28 +257,28 @@ PIGPIO_LIRC_EXPORT int gpioInitialise(void)
     if (s.initialised) {
         return PIGPIO_VERSION;
     }
-    const char* named = std::getenv("PIGPIO_LIRC_DEVICE");
-    const bool isNamed = named != nullptr && *named != '\0';
-    const Probe opened = isNamed ? openNamed(named) : openFirst();
-    if (opened.fd < 0) {
+    Transmitters open = openTransmitters();
+    if (!open.opened) {
         return PI_INIT_FAILED;
     }
     s = State();
-    s.fd = opened.fd;
-    s.features = opened.features;
-    s.device = opened.path;
-    s.treeGpios = transmitterGpios(deviceTreeRoot());
+    s.open = std::move(open);
     s.initialised = true;
     return PIGPIO_VERSION;
 }
 
+/* The frame's silence after it still holds the device; then every device closes. */
 PIGPIO_LIRC_EXPORT void gpioTerminate(void)
 {
     State& s = state();
     if (!s.initialised) {
         return;
     }
-    deviceClose(s.fd);
+    if (s.lockedFd >= 0) {
+        pigpio_rules::sleepUntil(s.guardUntilNs);
+        release();
+    }
+    closeTransmitters(s.open);
     s = State();
 }
 
@@ -407,15 +348,27 @@ PIGPIO_LIRC_EXPORT int gpioWaveTxBusy(void)
     if (!state().initialised) {
         return notInitialised("gpioWaveTxBusy");
     }
-    return monotonicNs() < state().busyUntilNs ? 1 : 0;
+    const uint64_t now = monotonicNs();
+    releaseIfOver(now);
+    return now < state().busyUntilNs ? 1 : 0;
 }
 
+/* A sleep that outlasts the sent wave lets the device go when the wave is over, not
+ * when the sleep ends: a program polls gpioWaveTxBusy every 0.1 s, and another
+ * sender need not wait for the poll. */
 PIGPIO_LIRC_EXPORT void time_sleep(double seconds)
 {
     const double length = pigpio_rules::sleepLength(seconds);
-    if (length > 0) {
-        sleepNs(static_cast<uint64_t>(std::llround(length * 1e9)));
+    if (length <= 0) {
+        return;
     }
+    const uint64_t end = monotonicNs() + static_cast<uint64_t>(std::llround(length * 1e9));
+    const State& s = state();
+    if (s.lockedFd >= 0 && s.busyUntilNs < end) {
+        pigpio_rules::sleepUntil(s.busyUntilNs);
+        release();
+    }
+    pigpio_rules::sleepUntil(end);
 }
 
 PIGPIO_LIRC_EXPORT unsigned gpioVersion(void)

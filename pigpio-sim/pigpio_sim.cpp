@@ -70,6 +70,7 @@ int maxValue(const char* name, int value)
 
 void reset()
 {
+    releaseLock();
     restoreSignalHandlers();
     resetState();
     for (const Malformed& value : readControls()) {
@@ -106,6 +107,11 @@ PIGPIO_SIM_EXPORT int gpioInitialise(void)
     if (fault.result != 0) {
         refuseInitialise(fault.source);
         return call.returns(fault.result);
+    }
+    const std::string lock = lockPath(control("PIGPIO_SIM_LOCK_FILE").text);
+    if (!takeLock(lock)) {
+        refuseLock(lock);
+        return call.returns(PI_INIT_FAILED);
     }
     if (signalHandlersWanted()) {
         installSignalHandlers();

@@ -36,7 +36,7 @@ constexpr const char* kErrorCode = "a negative pigpio error code";
  * malformed values.  A fault is one row and its line in README.md: every call
  * that returns a status asks for its fault, after the initialisation check and
  * before any other. */
-constexpr std::array<Control, 10> kControls{{
+constexpr std::array<Control, 11> kControls{{
     {"PIGPIO_SIM_CLOCK", Kind::Clock, "real or virtual", nullptr, 0},
     {"PIGPIO_SIM_FAIL_INIT", Kind::Flag, "1 (fail) or 0", "gpioInitialise", PI_INIT_FAILED},
     {"PIGPIO_SIM_FAIL_WAVE_CREATE", Kind::ErrorCode, kErrorCode, "gpioWaveCreate", 0},
@@ -48,6 +48,7 @@ constexpr std::array<Control, 10> kControls{{
     {"PIGPIO_SIM_VCD", Kind::Path, "", nullptr, 0},
     {"PIGPIO_SIM_LOG", Kind::Path, "", nullptr, 0},
     {"PIGPIO_SIM_ORIGIN", Kind::Path, "", nullptr, 0},
+    {"PIGPIO_SIM_LOCK_FILE", Kind::Path, "", nullptr, 0},
 }};
 
 struct Controls {

@@ -6,6 +6,7 @@
  *                    ask the state, report what it returns
  *   sim_signals.cpp  pigpio's signal handlers, which end the process as it does
  *   sim_controls.cpp the PIGPIO_SIM_* controls, faults among them, in one table
+ *   sim_lock.cpp     pigpio's lock file, which one program holds at a time
  *   sim_state.cpp    the simulated Pi: clock, lines, playback, wave pool
  *   wave_rules.cpp   pigpio's DMA arithmetic on a wave
  *   sim_output.cpp   everything the stand-in writes
@@ -196,6 +197,17 @@ void wantSignalHandlers(bool install);
 /* The board's model when the machine is a Raspberry Pi, else empty. */
 std::string raspberryPiModel(const std::string& modelFile);
 
+// ---- sim_lock.cpp: pigpio's lock file ----------------------------------------------
+
+/* The lock file: `named` (PIGPIO_SIM_LOCK_FILE), else $XDG_RUNTIME_DIR/pigpio-sim.pid,
+ * else ${TMPDIR:-/tmp}/pigpio-sim-UID.pid. */
+std::string lockPath(const std::string& named);
+/* Creates it (a stale one, whose pid is dead, removed first) and holds it; false
+ * where it exists (another program holds it) or cannot be made. */
+bool takeLock(const std::string& path);
+/* Removes the file held, if any. */
+void releaseLock();
+
 // ---- sim_signals.cpp: pigpio's signal handlers --------------------------------------
 
 /* What gpioInitialise does: one handler for every signal pigpio catches. */
@@ -215,6 +227,7 @@ const std::deque<std::string>& loggedCalls();
 void noteIgnored(const Malformed& value);
 void refuseOnPi(const std::string& model);
 void refuseInitialise(const std::string& source);
+void refuseLock(const std::string& path);
 
 void warnNotAnOutput(uint64_t at, unsigned gpio);
 void warnDeletedWhileSent(uint64_t at, unsigned waveId);

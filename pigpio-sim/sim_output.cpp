@@ -136,6 +136,12 @@ void refuseInitialise(const std::string& source)
     complain("initCheckPermitted", "pigpio stand-in: initialisation refused (%s)", source.c_str());
 }
 
+// pigpio's words, with the stand-in's file in place of /var/run/pigpio.pid.
+void refuseLock(const std::string& path)
+{
+    complain("initInitialise", "Can't lock %s", path.c_str());
+}
+
 void warnNotAnOutput(uint64_t at, unsigned gpio)
 {
     logWarning(at, format("gpioWaveTxSend: gpio %u is not an output; on a Pi the wave would "

@@ -331,6 +331,7 @@ void terminate(uint64_t at)
     s.waves.clear();
     s.pending.clear();
     s.initialised = false;
+    releaseLock();
 }
 
 // ---- the wave pool -------------------------------------------------------------------

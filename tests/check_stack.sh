@@ -28,10 +28,10 @@ runWithStack()
     rm -f "$work/log" "$work/trace.vcd"
     if [ ${#emulator[@]} -gt 0 ]; then
         (cd "$work" && env -i PIGPIO_SIM_ON_PI=1 PIGPIO_SIM_CLOCK=virtual PIGPIO_SIM_LOG=log PIGPIO_SIM_VCD=trace.vcd \
-            "${emulator[@]}" -s "${kib}K" "$bin/$program") > "$work/out" 2>/dev/null || status=$?
+            PIGPIO_SIM_LOCK_FILE="$work/pigpio.pid" "${emulator[@]}" -s "${kib}K" "$bin/$program") > "$work/out" 2>/dev/null || status=$?
     else
         (cd "$work" && ulimit -s "$kib" && exec env -i PIGPIO_SIM_ON_PI=1 PIGPIO_SIM_CLOCK=virtual PIGPIO_SIM_LOG=log \
-            PIGPIO_SIM_VCD=trace.vcd "$bin/$program") > "$work/out" 2>/dev/null || status=$?
+            PIGPIO_SIM_VCD=trace.vcd PIGPIO_SIM_LOCK_FILE="$work/pigpio.pid" "$bin/$program") > "$work/out" 2>/dev/null || status=$?
     fi
     echo "$status $(cksum < "$work/out")"
 }

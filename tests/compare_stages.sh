@@ -44,7 +44,9 @@ run()
     if [ "$message" != none ]; then
         printf '%s' "${messages[$message]}" > "$dir/expected_message.txt"
     fi
-    local settings=(PIGPIO_SIM_ON_PI=1 PIGPIO_SIM_CLOCK=virtual PIGPIO_SIM_LOG=log PIGPIO_SIM_VCD=trace.vcd)
+    # A lock file of the run's own: other runs on the machine never lock it out.
+    local settings=(PIGPIO_SIM_ON_PI=1 PIGPIO_SIM_CLOCK=virtual PIGPIO_SIM_LOG=log PIGPIO_SIM_VCD=trace.vcd
+        "PIGPIO_SIM_LOCK_FILE=$dir.pid")
     if [ -n "$fault" ]; then
         settings+=("$fault")
     fi

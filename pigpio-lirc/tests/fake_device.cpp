@@ -1,15 +1,23 @@
 // The fake device behind the library's device calls.  In a process of its own (a
 // program run by the tests) it is set up from the environment: FAKE_LIRC_LOG=FILE
-// makes one transmitter, /dev/lirc0, that appends each call to FILE, and
-// FAKE_LIRC_WRITE_ERRNO=N makes its writes fail with errno N.
+// makes one transmitter, /dev/lirc0, that appends each call to FILE;
+// FAKE_LIRC_WRITE_ERRNO=N makes its writes fail with errno N; FAKE_LIRC_LOCK=FILE
+// makes FILE its inode for flock, shared by every process given the same; and
+// FAKE_LIRC_TIMES=FILE makes a write take the frame's time and appends
+// "<event> <CLOCK_MONOTONIC ns>" lines to FILE for lock, carrier, write (its start),
+// written (its end), unlock and close.
 #include "fake_device.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include "lirc_core.h"
+#include "pigpio_rules.h"
 
 namespace fake_lirc {
 
@@ -21,9 +29,11 @@ constexpr int kFirstFd = 1000;
 struct Fake {
     std::deque<Device> devices; // a deque, so that references stay valid
     std::vector<std::string> calls;
-    std::vector<int> openFds; // device index + kFirstFd
+    std::vector<int> openFds;                 // device index + kFirstFd
+    std::vector<std::pair<int, int>> lockFds; // an open fd and its lock file's real one
     bool fromEnvironment = false;
     std::string logPath;
+    std::string timesPath;
 };
 
 Fake& fake()
@@ -46,6 +56,31 @@ void record(const std::string& call)
     }
 }
 
+void stamp(const char* event)
+{
+    const Fake& f = fake();
+    if (f.timesPath.empty()) {
+        return;
+    }
+    const std::string line =
+        std::string(event) + " " + std::to_string(pigpio_rules::monotonicNs()) + "\n";
+    const int fd = ::open(f.timesPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        pigpio_rules::writeAll(fd, line);
+        ::close(fd);
+    }
+}
+
+int realLockFd(int fd)
+{
+    for (const auto& [open, real] : fake().lockFds) {
+        if (open == fd) {
+            return real;
+        }
+    }
+    return -1;
+}
+
 void setUpFromEnvironment()
 {
     Fake& f = fake();
@@ -62,6 +97,11 @@ void setUpFromEnvironment()
     const char* writeErrno = std::getenv("FAKE_LIRC_WRITE_ERRNO");
     device.writeErrno =
         writeErrno != nullptr ? static_cast<int>(std::strtol(writeErrno, nullptr, 10)) : 0;
+    const char* lock = std::getenv("FAKE_LIRC_LOCK");
+    device.lockPath = lock != nullptr ? lock : "";
+    const char* times = std::getenv("FAKE_LIRC_TIMES");
+    f.timesPath = times != nullptr ? times : "";
+    device.realTime = !f.timesPath.empty();
 }
 
 Device* byFd(int fd)
@@ -90,8 +130,13 @@ void reset()
     f.devices.clear();
     f.calls.clear();
     f.openFds.clear();
+    for (const auto& fds : f.lockFds) {
+        ::close(fds.second);
+    }
+    f.lockFds.clear();
     f.fromEnvironment = true;
     f.logPath.clear();
+    f.timesPath.clear();
 }
 
 Device& add(const std::string& path, uint32_t features)
@@ -100,6 +145,16 @@ Device& add(const std::string& path, uint32_t features)
     device.path = path;
     device.features = features;
     return device;
+}
+
+const Device* find(const std::string& path)
+{
+    for (const Device& device : fake().devices) {
+        if (device.path == path) {
+            return &device;
+        }
+    }
+    return nullptr;
 }
 
 const std::vector<std::string>& calls()
@@ -131,8 +186,15 @@ int deviceOpen(const char* path)
         if (device.openErrno != 0) {
             return fake_lirc::fail(device.openErrno);
         }
-        ++device.opens;
         const int fd = fake_lirc::kFirstFd + static_cast<int>(i);
+        if (!device.lockPath.empty()) {
+            const int real = ::open(device.lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+            if (real < 0) {
+                return -1;
+            }
+            f.lockFds.emplace_back(fd, real);
+        }
+        ++device.opens;
         f.openFds.push_back(fd);
         return fd;
     }
@@ -156,6 +218,7 @@ int deviceIoctl(int fd, unsigned long request, uint32_t* value)
     // As lirc_dev: a device without the feature does not know the request.
     if (request == LIRC_SET_SEND_CARRIER) {
         fake_lirc::record("carrier " + std::to_string(*value));
+        fake_lirc::stamp("carrier");
         if ((device->features & LIRC_CAN_SET_SEND_CARRIER) == 0) {
             return fake_lirc::fail(ENOTTY);
         }
@@ -178,6 +241,27 @@ int deviceIoctl(int fd, unsigned long request, uint32_t* value)
     }
     fake_lirc::record("ioctl " + std::to_string(request));
     return fake_lirc::fail(ENOTTY);
+}
+
+int deviceLock(int fd, int operation)
+{
+    Device* device = fake_lirc::byFd(fd);
+    if (device == nullptr) {
+        return fake_lirc::fail(EBADF);
+    }
+    if (device->lockErrno != 0) {
+        return fake_lirc::fail(device->lockErrno);
+    }
+    const int real = fake_lirc::realLockFd(fd);
+    if (real >= 0 && ::flock(real, operation) != 0) {
+        return -1;
+    }
+    const bool unlock = (operation & LOCK_UN) != 0;
+    (unlock ? device->unlocks : device->locks).push_back(pigpio_rules::monotonicNs());
+    const char* what = unlock ? "unlock" : "lock";
+    fake_lirc::record(what);
+    fake_lirc::stamp(what);
+    return 0;
 }
 
 ssize_t deviceWrite(int fd, const void* data, size_t size)
@@ -209,6 +293,13 @@ ssize_t deviceWrite(int fd, const void* data, size_t size)
         return fake_lirc::fail(EINVAL);
     }
     device->writes.push_back(written);
+    const uint64_t start = pigpio_rules::monotonicNs();
+    if (device->realTime) {
+        fake_lirc::stamp("write");
+        pigpio_rules::sleepUntil(start + total * 1000u);
+        fake_lirc::stamp("written");
+    }
+    device->writeTimes.emplace_back(start, pigpio_rules::monotonicNs());
     if (device->writeReports >= 0) {
         return static_cast<ssize_t>(device->writeReports) * 4;
     }
@@ -223,7 +314,15 @@ void deviceClose(int fd)
         return;
     }
     fake_lirc::record("close " + device->path);
+    fake_lirc::stamp("close");
     ++device->closes;
+    for (size_t i = 0; i < f.lockFds.size(); ++i) {
+        if (f.lockFds[i].first == fd) {
+            ::close(f.lockFds[i].second);
+            f.lockFds.erase(f.lockFds.begin() + static_cast<long>(i));
+            break;
+        }
+    }
     for (size_t i = 0; i < f.openFds.size(); ++i) {
         if (f.openFds[i] == fd) {
             f.openFds.erase(f.openFds.begin() + static_cast<long>(i));

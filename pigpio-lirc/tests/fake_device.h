@@ -28,6 +28,13 @@ struct Device {
     int writeErrno = 0;
     // A transmitter that sends fewer durations than written, when not negative.
     long writeReports = -1;
+    int lockErrno = 0; // flock fails with it (not EWOULDBLOCK: the lock's own answer)
+    // A real file standing in for the device's inode: its flock is the device's, so
+    // that senders in other processes (or other opens of it) contend for it.  Empty:
+    // every lock is granted at once.
+    std::string lockPath;
+    // A write takes the frame's time, as the kernel's does.
+    bool realTime = false;
 
     // What the library did with it.
     int opens = 0;
@@ -35,13 +42,21 @@ struct Device {
     std::vector<uint32_t> carriers;
     std::vector<uint32_t> dutyCycles;
     std::vector<std::vector<uint32_t>> writes;
+    // When, on CLOCK_MONOTONIC in ns: each lock and unlock granted, each write's start
+    // and end.
+    std::vector<uint64_t> locks;
+    std::vector<uint64_t> unlocks;
+    std::vector<std::pair<uint64_t, uint64_t>> writeTimes;
 };
 
 /* No devices, nothing recorded. */
 void reset();
 /* A device at path, listed after the ones before it. */
 Device& add(const std::string& path, uint32_t features = kTransmitter);
-/* Every call in order, e.g. "open /dev/lirc0", "carrier 38462", "write 67". */
+/* The device at path, or nullptr. */
+const Device* find(const std::string& path);
+/* Every call in order, e.g. "open /dev/lirc0", "lock", "carrier 38462", "write 8892 4500 ...",
+ * "unlock" (a lock refused as busy is not recorded). */
 const std::vector<std::string>& calls();
 /* Devices the library holds open. */
 int openCount();

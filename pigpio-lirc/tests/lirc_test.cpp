@@ -1,5 +1,9 @@
 #include "lirc_test.h"
 
+#include <cstdlib>
+
+#include "fake_device.h"
+
 void addBurst(Records& records, unsigned gpio, int periods, uint32_t onUs, uint32_t offUs)
 {
     for (int i = 0; i < periods; ++i) {
@@ -46,4 +50,43 @@ std::string cells(const std::vector<uint32_t>& values)
         }
     }
     return bytes;
+}
+
+::testing::AssertionResult contains(const std::string& text, const std::string& part)
+{
+    if (text.find(part) != std::string::npos) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "\"" << part << "\" is not in \"" << text << "\"";
+}
+
+std::pair<int, std::string> initialise()
+{
+    testing::internal::CaptureStderr();
+    const int result = gpioInitialise();
+    return {result, testing::internal::GetCapturedStderr()};
+}
+
+int create(Records records)
+{
+    EXPECT_EQ(gpioWaveAddGeneric(static_cast<unsigned>(records.size()), records.data()),
+              static_cast<int>(records.size()));
+    return gpioWaveCreate();
+}
+
+void LibraryTest::SetUp()
+{
+    fake_lirc::reset();
+    unsetenv("PIGPIO_LIRC_DEVICE");
+    setenv("PIGPIO_LIRC_DT_ROOT", tree_.path().c_str(), 1);
+    setenv("PIGPIO_LIRC_SYSFS", sysfs_.path().c_str(), 1);
+}
+
+void LibraryTest::TearDown()
+{
+    gpioTerminate();
+    EXPECT_EQ(fake_lirc::openCount(), 0);
+    for (const char* name : {"PIGPIO_LIRC_DEVICE", "PIGPIO_LIRC_DT_ROOT", "PIGPIO_LIRC_SYSFS"}) {
+        unsetenv(name);
+    }
 }

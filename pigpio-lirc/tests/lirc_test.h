@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "files.h"
 #include "pigpio.h"
 
@@ -26,5 +28,33 @@ Durations necDurations(const std::string& code);
 
 /* Big-endian 32-bit cells, as a device-tree property holds them. */
 std::string cells(const std::vector<uint32_t>& values);
+
+::testing::AssertionResult contains(const std::string& text, const std::string& part);
+
+/* gpioInitialise's answer and what it said on stderr. */
+std::pair<int, std::string> initialise();
+/* The programs' calls up to the create: the wave id, or pigpio's error. */
+int create(Records records);
+
+/* The library in this process on a fake device: no devices yet, and an empty device
+ * tree and sysfs of the test's own, so that this machine's never decide a test. */
+class LibraryTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    const TempDir& tree() const
+    {
+        return tree_;
+    }
+    const TempDir& sysfs() const
+    {
+        return sysfs_;
+    }
+
+  private:
+    TempDir tree_;
+    TempDir sysfs_;
+};
 
 #endif

@@ -12,6 +12,7 @@
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -167,8 +168,9 @@ bool sets(const std::string& setting, const char* name, size_t length)
 }
 
 // This process's environment, less any variable env sets and, unless keepSim, any
-// PIGPIO_SIM_* variable; then env, and PIGPIO_SIM_ON_PI=1 unless that names it.
-std::vector<std::string> environment(const std::vector<std::string>& env, bool keepSim)
+// PIGPIO_SIM_* variable; then env, and PIGPIO_SIM_ON_PI=1 and the lock file unless
+// that names them.
+std::vector<std::string> environment(const std::vector<std::string>& env, bool keepSim, int user)
 {
     std::vector<std::string> envp;
     for (char** e = environ; *e != nullptr; ++e) {
@@ -187,6 +189,12 @@ std::vector<std::string> environment(const std::vector<std::string>& env, bool k
             return sets(setting, onPi, std::strlen(onPi));
         })) {
         envp.push_back(std::string(onPi) + "1");
+    }
+    const char* lock = "PIGPIO_SIM_LOCK_FILE=";
+    if (std::none_of(envp.begin(), envp.end(), [lock](const std::string& setting) {
+            return sets(setting, lock, std::strlen(lock));
+        })) {
+        envp.push_back(lock + simLockFile(user));
     }
     return envp;
 }
@@ -232,7 +240,7 @@ std::vector<std::string> commandLine(const Command& command)
 Outcome runCommand(const Command& command)
 {
     std::vector<std::string> argv = commandLine(command);
-    std::vector<std::string> envp = environment(command.env, command.keepSim);
+    std::vector<std::string> envp = environment(command.env, command.keepSim, command.user);
     std::vector<char*> argvp = pointers(argv);
     std::vector<char*> envpp = pointers(envp);
 
@@ -266,6 +274,31 @@ Outcome runCommand(const Command& command)
     run.signal = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
     run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + run.signal;
     return run;
+}
+
+namespace {
+
+// Made on first use; sticky and writable by all, like /tmp, for the users a test
+// runs programs as.  Where no folder can be made (a system without a temporary
+// folder), none: the stand-in's own default.
+std::string lockFolder()
+{
+    try {
+        static const TempDir folder;
+        static const bool shared = chmod(folder.path().c_str(), 01777) == 0;
+        return shared ? folder.path() : std::string();
+    } catch (const std::runtime_error&) {
+        return {};
+    }
+}
+
+} // namespace
+
+std::string simLockFile(int user)
+{
+    const std::string folder = lockFolder();
+    const uid_t uid = user >= 0 ? static_cast<uid_t>(user) : geteuid();
+    return folder.empty() ? std::string() : folder + "/pigpio-" + std::to_string(uid) + ".pid";
 }
 
 std::string installedProgram(const std::string& name)

@@ -5,6 +5,8 @@
 
 #include <pigpio_sim.h>
 
+#include "run_program.h"
+
 // POSIX has the program declare it; glibc's <unistd.h> does so only with _GNU_SOURCE.
 extern char** environ; // NOLINT(readability-redundant-declaration)
 
@@ -23,6 +25,7 @@ void freshSim()
         unsetenv(name.c_str());
     }
     setenv("PIGPIO_SIM_ON_PI", "1", 1);
+    setenv("PIGPIO_SIM_LOCK_FILE", simLockFile().c_str(), 1);
     pigpioSimReset();
     pigpioSimUseVirtualClock(1);
 }

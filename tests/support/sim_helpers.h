@@ -10,8 +10,8 @@
 
 // Unsets every PIGPIO_SIM_* variable, whether the caller's environment or an
 // earlier test set it, then sets PIGPIO_SIM_ON_PI=1 (a simulation, on a Raspberry
-// Pi too; programs the test starts inherit it) and resets the stand-in onto its
-// virtual clock.
+// Pi too; programs the test starts inherit it) and the harness's own lock file
+// (simLockFile), and resets the stand-in onto its virtual clock.
 void freshSim();
 
 // The stand-in's call log, first call first.
