@@ -1,11 +1,13 @@
 // gpio_frames: the gpio-ir-tx VM stage's report of one case's kernel trace
 // (scripts/test-gpio-ir-tx-vm.sh).
 //
-//   gpio_frames [--base N] [--programs PREFIX[,PREFIX...]] TRACE
+//   gpio_frames [--base N] [--programs PREFIX[,PREFIX...]] [--raw RAW] TRACE
 //       Prints the frames on every line and the programs' runs (gpio_trace.h has
 //       the lines); N is the first global GPIO number of the bank, so that lines
-//       are numbered as the device tree numbers them.  Exits 1 when the trace
-//       cannot be read, or holds events that could not be read or were lost.
+//       are numbered as the device tree numbers them; RAW is the same trace read
+//       with tracefs' raw option, for times in nanoseconds.  Exits 1 when a file
+//       cannot be read, or the trace holds events that could not be read, paired
+//       or were lost.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -36,7 +38,8 @@ std::vector<std::string> split(const std::string& list)
 int usage()
 {
     (void)std::fprintf(stderr,
-                       "usage: gpio_frames [--base N] [--programs PREFIX[,PREFIX...]] TRACE\n");
+                       "usage: gpio_frames [--base N] [--programs PREFIX[,PREFIX...]] [--raw RAW] "
+                       "TRACE\n");
     return 2;
 }
 
@@ -46,6 +49,7 @@ int main(int argc, char** argv)
 {
     unsigned base = 0;
     std::vector<std::string> programs;
+    const char* raw = nullptr;
     int i = 1;
     for (; i + 1 < argc; i += 2) {
         char* end = nullptr;
@@ -57,6 +61,8 @@ int main(int argc, char** argv)
             base = static_cast<unsigned>(value);
         } else if (std::strcmp(argv[i], "--programs") == 0) {
             programs = split(argv[i + 1]);
+        } else if (std::strcmp(argv[i], "--raw") == 0) {
+            raw = argv[i + 1];
         } else {
             break;
         }
@@ -64,11 +70,18 @@ int main(int argc, char** argv)
     if (i + 1 != argc) {
         return usage();
     }
-    if (access(argv[i], R_OK) != 0) {
-        (void)std::fprintf(stderr, "gpio_frames: cannot read %s\n", argv[i]);
+    for (const char* file : {static_cast<const char*>(argv[i]), raw}) {
+        if (file != nullptr && access(file, R_OK) != 0) {
+            (void)std::fprintf(stderr, "gpio_frames: cannot read %s\n", file);
+            return 1;
+        }
+    }
+    const std::string times = raw != nullptr ? readFile(raw) : "";
+    if (raw != nullptr && times.empty()) {
+        (void)std::fprintf(stderr, "gpio_frames: %s is empty\n", raw);
         return 1;
     }
-    const gpioTrace::Trace trace = gpioTrace::parseTrace(readFile(argv[i]));
+    const gpioTrace::Trace trace = gpioTrace::parseTrace(readFile(argv[i]), times);
     std::fputs(gpioTrace::report(trace, gpioTrace::findFrames(trace.edges), base, programs).c_str(),
                stdout);
     return trace.errors.empty() && trace.lost == 0 ? 0 : 1;

@@ -12,8 +12,8 @@ namespace gpioTrace {
 namespace {
 
 // A receiver starts a new frame after this much silence, or at a burst this long.
-constexpr int64_t frameSilenceUs = 20000;
-constexpr int64_t leaderUs = 4000;
+constexpr int64_t frameSilenceNs = 20000000;
+constexpr int64_t leaderNs = 4000000;
 // Half-way between NEC's 562 us space of a 0 and its 1688 us space of a 1.
 constexpr int64_t oneSpaceUs = 1125;
 
@@ -103,11 +103,44 @@ void readEntryCounts(const std::string& line, Trace& trace)
     }
 }
 
+// One event as tracefs' raw option prints it: "PID CPU NS type: N".
+struct RawTime {
+    int pid = 0;
+    int64_t ns = 0;
+};
+
+std::vector<RawTime> readRawTimes(const std::string& raw, std::vector<std::string>& errors)
+{
+    std::vector<RawTime> times;
+    std::istringstream lines(raw);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line.empty() || line[0] == '#') {
+            continue;
+        }
+        RawTime time;
+        int cpu = 0;
+        long long ns = 0;
+        if (std::sscanf(line.c_str(), "%d %d %lld type:", &time.pid, &cpu, &ns) != 3) {
+            errors.push_back("raw: " + line);
+            continue;
+        }
+        time.ns = ns;
+        times.push_back(time);
+    }
+    return times;
+}
+
 } // namespace
 
-Trace parseTrace(const std::string& text)
+Trace parseTrace(const std::string& text, const std::string& raw)
 {
     Trace trace;
+    const std::vector<RawTime> times = readRawTimes(raw, trace.errors);
+    size_t events = 0;
     std::map<unsigned, bool> levels; // gpio-ir-tx takes its line low
     std::istringstream lines(text);
     std::string line;
@@ -127,6 +160,17 @@ Trace parseTrace(const std::string& text)
             }
             continue;
         }
+        const size_t index = events++;
+        int64_t ns = event.us * 1000;
+        if (!raw.empty()) {
+            // The text rounds to the nearest microsecond.
+            if (index >= times.size() || times[index].pid != event.pid ||
+                (times[index].ns + 500) / 1000 != event.us) {
+                trace.errors.push_back("no raw time for this line: " + line);
+                continue;
+            }
+            ns = times[index].ns;
+        }
         if (event.event == "gpio_value") {
             unsigned gpio = 0;
             char how[4] = {};
@@ -139,7 +183,7 @@ Trace parseTrace(const std::string& text)
             const bool high = value == 1;
             if (std::string(how) == "set" && levels[gpio] != high) {
                 levels[gpio] = high;
-                trace.edges.push_back({event.us, gpio, high, event.pid});
+                trace.edges.push_back({ns, gpio, high, event.pid});
             }
         } else if (event.event == "sched_process_exec") {
             const size_t from = event.payload.find("filename=");
@@ -150,10 +194,14 @@ Trace parseTrace(const std::string& text)
             }
             Process& process = processOf(trace, event.pid);
             process.program = event.payload.substr(from + 9, to - from - 9);
-            process.execUs = event.us;
+            process.execNs = ns;
         } else if (event.event == "sched_process_exit") {
-            processOf(trace, event.pid).exitUs = event.us;
+            processOf(trace, event.pid).exitNs = ns;
         }
+    }
+    if (!raw.empty() && times.size() != events) {
+        trace.errors.push_back("raw: " + std::to_string(times.size()) + " times for " +
+                               std::to_string(events) + " events");
     }
     return trace;
 }
@@ -174,58 +222,75 @@ int64_t burstEnd(const Burst& burst)
     return burst.back().fall >= 0 ? burst.back().fall : burst.back().rise;
 }
 
-// The commonest time between two rising edges, the smaller one of a tie; 0 for
-// fewer than two pulses.
-int64_t commonestPeriod(const std::vector<Pulse>& pulses)
+int64_t median(std::vector<int64_t> values)
 {
-    std::map<int64_t, size_t> counts;
+    if (values.empty()) {
+        return 0;
+    }
+    std::nth_element(values.begin(), values.begin() + static_cast<long>(values.size() / 2),
+                     values.end());
+    return values[values.size() / 2];
+}
+
+// The time between two rising edges that most pulses of the line have: the
+// carrier's period where the line carries one.
+int64_t typicalPeriod(const std::vector<Pulse>& pulses)
+{
+    std::vector<int64_t> periods;
     for (size_t i = 1; i < pulses.size(); ++i) {
-        ++counts[pulses[i].rise - pulses[i - 1].rise];
+        periods.push_back(pulses[i].rise - pulses[i - 1].rise);
     }
-    int64_t period = 0;
-    size_t most = 0;
-    for (const auto& [length, count] : counts) {
-        if (count > most) {
-            period = length;
-            most = count;
-        }
-    }
-    return period;
+    return median(periods);
+}
+
+int64_t roundedUs(double ns)
+{
+    return std::llround(ns / 1000.0);
 }
 
 void measure(const std::vector<Burst>& bursts, Frame& frame)
 {
-    int64_t span = 0;
-    int64_t intervals = 0;
-    int64_t high = 0;
-    size_t pulses = 0;
-    for (const Burst& burst : bursts) {
-        const auto periods = static_cast<int64_t>(burst.size()) - 1;
-        if (periods > intervals && burst.back().fall >= 0) {
-            span = burst.back().fall - burst.front().fall;
-            intervals = periods;
+    size_t longest = 0;
+    std::vector<int64_t> highs;
+    for (size_t i = 0; i < bursts.size(); ++i) {
+        const Burst& burst = bursts[i];
+        if (burst.size() > bursts[longest].size() || bursts[longest].back().fall < 0) {
+            longest = i;
         }
-        for (const Pulse& pulse : burst) {
-            high += pulse.fall >= 0 ? pulse.fall - pulse.rise : 0;
+        for (size_t k = 1; k < burst.size(); ++k) {
+            if (burst[k].fall >= 0) {
+                highs.push_back(burst[k].fall - burst[k].rise);
+            }
         }
-        pulses += burst.size();
         frame.periods.push_back(static_cast<unsigned>(burst.size()));
     }
-    if (intervals > 0) {
-        frame.periodUs =
-            std::round(100.0 * static_cast<double>(span) / static_cast<double>(intervals)) / 100.0;
-        frame.carrierHz = static_cast<uint32_t>(std::lround(1e6 / frame.periodUs));
-        frame.dutyPercent = static_cast<uint32_t>(std::lround(
-            100.0 * static_cast<double>(high) / (static_cast<double>(pulses) * frame.periodUs)));
+    const Burst& carrier = bursts[longest];
+    if (carrier.size() >= 2 && carrier.back().fall >= 0) {
+        frame.periodNs = static_cast<double>(carrier.back().fall - carrier.front().fall) /
+                         static_cast<double>(carrier.size() - 1);
+        frame.highNs = static_cast<double>(median(highs));
+        frame.carrierHz = static_cast<uint32_t>(std::lround(1e9 / frame.periodNs));
+        frame.dutyPercent =
+            static_cast<uint32_t>(std::lround(100.0 * frame.highNs / frame.periodNs));
+    }
+    // Where each burst starts on the carrier's clock.
+    std::vector<double> starts;
+    for (const Burst& burst : bursts) {
+        const Pulse& first = burst.front();
+        const double start = frame.periodNs > 0 && first.fall >= 0
+                                 ? static_cast<double>(first.fall) - frame.highNs
+                                 : static_cast<double>(first.rise);
+        starts.push_back(start);
+        frame.earlyNs = std::max<int64_t>(frame.earlyNs, std::llround(start) - first.rise);
     }
     for (size_t i = 0; i < bursts.size(); ++i) {
         const Burst& burst = bursts[i];
-        const int64_t pulse = frame.periodUs > 0
-                                  ? std::llround(static_cast<double>(burst.size()) * frame.periodUs)
-                                  : burstEnd(burst) - burst.front().rise;
-        frame.durations.push_back(pulse);
+        const double pulse = frame.periodNs > 0
+                                 ? static_cast<double>(burst.size()) * frame.periodNs
+                                 : static_cast<double>(burstEnd(burst) - burst.front().rise);
+        frame.durations.push_back(roundedUs(pulse));
         if (i + 1 < bursts.size()) {
-            frame.durations.push_back(bursts[i + 1].front().rise - burst.front().rise - pulse);
+            frame.durations.push_back(roundedUs(starts[i + 1] - starts[i] - pulse));
         }
     }
     // Spaces sit at odd indexes: the leader's at 1, then one after each data burst.
@@ -247,13 +312,13 @@ void lineFrames(unsigned gpio, const std::vector<Edge>& edges, std::vector<Frame
     std::vector<Pulse> pulses;
     for (const Edge& edge : edges) {
         if (edge.high) {
-            pulses.push_back({edge.us, -1, edge.pid, 0});
+            pulses.push_back({edge.ns, -1, edge.pid, 0});
         } else if (!pulses.empty()) {
-            pulses.back().fall = edge.us;
+            pulses.back().fall = edge.ns;
             pulses.back().fallPid = edge.pid;
         }
     }
-    const int64_t joined = 3 * commonestPeriod(pulses);
+    const int64_t joined = 3 * typicalPeriod(pulses);
     std::vector<Burst> bursts;
     for (const Pulse& pulse : pulses) {
         if (bursts.empty() || pulse.rise - burstEnd(bursts.back()) >= joined) {
@@ -264,8 +329,8 @@ void lineFrames(unsigned gpio, const std::vector<Edge>& edges, std::vector<Frame
     std::vector<std::vector<Burst>> grouped;
     for (size_t i = 0; i < bursts.size(); ++i) {
         const Burst& burst = bursts[i];
-        const bool leader = burstEnd(burst) - burst.front().rise >= leaderUs;
-        if (i == 0 || leader || burst.front().rise - burstEnd(bursts[i - 1]) >= frameSilenceUs) {
+        const bool leader = burstEnd(burst) - burst.front().rise >= leaderNs;
+        if (i == 0 || leader || burst.front().rise - burstEnd(bursts[i - 1]) >= frameSilenceNs) {
             grouped.emplace_back();
         }
         grouped.back().push_back(burst);
@@ -273,8 +338,8 @@ void lineFrames(unsigned gpio, const std::vector<Edge>& edges, std::vector<Frame
     for (const std::vector<Burst>& group : grouped) {
         Frame frame;
         frame.gpio = gpio;
-        frame.startUs = group.front().front().rise;
-        frame.endUs = burstEnd(group.back());
+        frame.startNs = group.front().front().rise;
+        frame.endNs = burstEnd(group.back());
         frame.endsLow = group.back().back().fall >= 0;
         measure(group, frame);
         for (const Burst& burst : group) {
@@ -302,7 +367,7 @@ std::vector<Frame> findFrames(const std::vector<Edge>& edges)
         lineFrames(gpio, lineEdges, frames);
     }
     std::stable_sort(frames.begin(), frames.end(),
-                     [](const Frame& a, const Frame& b) { return a.startUs < b.startUs; });
+                     [](const Frame& a, const Frame& b) { return a.startNs < b.startNs; });
     return frames;
 }
 
@@ -342,34 +407,37 @@ bool chosen(const std::string& program, const std::vector<std::string>& programs
            });
 }
 
+// A time in microseconds: whole ones, or to the nanosecond.
+std::string us(int64_t ns)
+{
+    return std::to_string(std::llround(static_cast<double>(ns) / 1000.0));
+}
+std::string usExact(double ns)
+{
+    char text[32];
+    (void)std::snprintf(text, sizeof text, "%.3f", ns / 1000.0);
+    return text;
+}
+
 void reportRun(std::ostringstream& out, const Trace& trace, const std::vector<Frame>& frames,
                const Process& process)
 {
-    out << "RUN " << process.pid << ' ' << process.program << " exec-to-exit ";
-    if (process.exitUs >= 0) {
-        out << process.exitUs - process.execUs;
-    } else {
-        out << '-';
-    }
+    out << "RUN " << process.pid << ' ' << process.program << " exec-to-exit "
+        << (process.exitNs >= 0 ? us(process.exitNs - process.execNs) : "-");
     int64_t first = -1;
     int64_t last = -1;
     for (const Edge& edge : trace.edges) {
         if (edge.pid == process.pid) {
-            first = first < 0 ? edge.us : first;
-            last = edge.us;
+            first = first < 0 ? edge.ns : first;
+            last = edge.ns;
         }
     }
     if (first >= 0) {
         const auto count = std::count_if(frames.begin(), frames.end(), [&](const Frame& frame) {
             return std::find(frame.pids.begin(), frame.pids.end(), process.pid) != frame.pids.end();
         });
-        out << " first-edge " << first - process.execUs << " last-edge-to-exit ";
-        if (process.exitUs >= 0) {
-            out << process.exitUs - last;
-        } else {
-            out << '-';
-        }
-        out << " frames " << count;
+        out << " first-edge " << us(first - process.execNs) << " last-edge-to-exit "
+            << (process.exitNs >= 0 ? us(process.exitNs - last) : "-") << " frames " << count;
     }
     out << '\n';
 }
@@ -385,23 +453,16 @@ std::string report(const Trace& trace, const std::vector<Frame>& frames, unsigne
     for (size_t i = 0; i < frames.size(); ++i) {
         const Frame& frame = frames[i];
         const size_t n = i + 1;
-        char carrier[96];
-        (void)std::snprintf(carrier, sizeof carrier, "carrier %u duty %u", frame.carrierHz,
-                            frame.dutyPercent);
         out << "FRAME " << n << " GPIO " << static_cast<long long>(frame.gpio) - base << " periods "
-            << runLengths(frame.periods) << ' ' << carrier << " bits "
-            << (frame.bits.empty() ? "-" : frame.bits) << " ends "
+            << runLengths(frame.periods) << " carrier " << frame.carrierHz << " duty "
+            << frame.dutyPercent << " bits " << (frame.bits.empty() ? "-" : frame.bits) << " ends "
             << (frame.endsLow ? "low" : "high") << '\n';
-        out << "FRAMETIME " << n << " start " << frame.startUs << " length "
-            << frame.endUs - frame.startUs << " after ";
-        if (i == 0) {
-            out << '-';
-        } else {
-            out << frame.startUs - frames[i - 1].endUs;
-        }
-        char period[32];
-        (void)std::snprintf(period, sizeof period, "%.2f", frame.periodUs);
-        out << " period " << period << " pids " << joined(frame.pids, ",") << '\n';
+        out << "FRAMETIME " << n << " start " << us(frame.startNs) << " length "
+            << us(frame.endNs - frame.startNs) << " after "
+            << (i == 0 ? "-" : us(frame.startNs - frames[i - 1].endNs)) << " period "
+            << usExact(frame.periodNs) << " high " << usExact(frame.highNs) << " early "
+            << usExact(static_cast<double>(frame.earlyNs)) << " pids " << joined(frame.pids, ",")
+            << '\n';
         out << "DURATIONS " << n;
         for (const int64_t d : frame.durations) {
             out << ' ' << d;

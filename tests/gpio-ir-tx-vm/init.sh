@@ -44,6 +44,8 @@ echo 4096 >$trace/buffer_size_kb
 for event in gpio/gpio_value sched/sched_process_exec sched/sched_process_exit; do
     echo 1 >"$trace/events/$event/enable" || say "FAIL no event $event"
 done
+# The clock the driver times its edges with (ktime_get, CLOCK_MONOTONIC).
+echo mono >$trace/trace_clock
 echo 0 >$trace/tracing_on
 
 # Which transmitter each /dev/lircN is: its rc device's driver, and the device-tree
@@ -153,6 +155,11 @@ runCase() {
         say "STDERR $i $(bytes "/tmp/err.$i")"
     done
     sed 's/^/BEAMVM TRACE /' $trace/trace
+    # The same events with their times in nanoseconds, which the text rounds down
+    # to microseconds ("PID CPU NS type: N").
+    echo 1 >$trace/options/raw
+    sed 's/^/BEAMVM NS /' $trace/trace
+    echo 0 >$trace/options/raw
     case $setup in
     user | group)
         chgrp root /dev/lirc*
