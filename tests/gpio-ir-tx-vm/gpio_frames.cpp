@@ -82,7 +82,8 @@ int main(int argc, char** argv)
         return 1;
     }
     const gpioTrace::Trace trace = gpioTrace::parseTrace(readFile(argv[i]), times);
-    std::fputs(gpioTrace::report(trace, gpioTrace::findFrames(trace.edges), base, programs).c_str(),
-               stdout);
+    (void)std::fputs(
+        gpioTrace::report(trace, gpioTrace::findFrames(trace.edges), base, programs).c_str(),
+        stdout);
     return trace.errors.empty() && trace.lost == 0 ? 0 : 1;
 }

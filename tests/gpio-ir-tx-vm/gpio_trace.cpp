@@ -90,15 +90,15 @@ Process& processOf(Trace& trace, int pid)
 // "# entries-in-buffer/entries-written: 2078/2078   #P:1"
 void readEntryCounts(const std::string& line, Trace& trace)
 {
-    const char* header = "# entries-in-buffer/entries-written:";
-    if (line.compare(0, std::char_traits<char>::length(header), header) != 0) {
+    const std::string header = "# entries-in-buffer/entries-written:";
+    if (line.compare(0, header.size(), header) != 0) {
         return;
     }
+    std::istringstream counts(line.substr(header.size()));
     long long kept = 0;
     long long written = 0;
-    if (std::sscanf(line.c_str() + std::char_traits<char>::length(header), "%lld/%lld", &kept,
-                    &written) == 2 &&
-        written > kept) {
+    char slash = 0;
+    if (counts >> kept >> slash >> written && slash == '/' && written > kept) {
         trace.lost += written - kept;
     }
 }
@@ -121,17 +121,48 @@ std::vector<RawTime> readRawTimes(const std::string& raw, std::vector<std::strin
         if (line.empty() || line[0] == '#') {
             continue;
         }
+        std::istringstream fields(line);
         RawTime time;
         int cpu = 0;
-        long long ns = 0;
-        if (std::sscanf(line.c_str(), "%d %d %lld type:", &time.pid, &cpu, &ns) != 3) {
+        std::string type;
+        if (!(fields >> time.pid >> cpu >> time.ns >> type) || type != "type:") {
             errors.push_back("raw: " + line);
             continue;
         }
-        time.ns = ns;
         times.push_back(time);
     }
     return times;
+}
+
+// One event read into the trace; false if its payload could not be read.
+bool readEvent(const EventLine& event, int64_t ns, std::map<unsigned, bool>& levels, Trace& trace)
+{
+    std::istringstream fields(event.payload);
+    if (event.event == "gpio_value") {
+        unsigned gpio = 0;
+        std::string how;
+        int value = 0;
+        if (!(fields >> gpio >> how >> value) || (value != 0 && value != 1)) {
+            return false;
+        }
+        const bool high = value == 1;
+        if (how == "set" && levels[gpio] != high) { // gpio-ir-tx takes its line low
+            levels[gpio] = high;
+            trace.edges.push_back({ns, gpio, high, event.pid});
+        }
+    } else if (event.event == "sched_process_exec") {
+        const size_t from = event.payload.find("filename=");
+        const size_t to = event.payload.find(" pid=");
+        if (from == std::string::npos || to == std::string::npos || to < from) {
+            return false;
+        }
+        Process& process = processOf(trace, event.pid);
+        process.program = event.payload.substr(from + 9, to - from - 9);
+        process.execNs = ns;
+    } else if (event.event == "sched_process_exit") {
+        processOf(trace, event.pid).exitNs = ns;
+    }
+    return true;
 }
 
 } // namespace
@@ -141,7 +172,7 @@ Trace parseTrace(const std::string& text, const std::string& raw)
     Trace trace;
     const std::vector<RawTime> times = readRawTimes(raw, trace.errors);
     size_t events = 0;
-    std::map<unsigned, bool> levels; // gpio-ir-tx takes its line low
+    std::map<unsigned, bool> levels;
     std::istringstream lines(text);
     std::string line;
     while (std::getline(lines, line)) {
@@ -171,32 +202,8 @@ Trace parseTrace(const std::string& text, const std::string& raw)
             }
             ns = times[index].ns;
         }
-        if (event.event == "gpio_value") {
-            unsigned gpio = 0;
-            char how[4] = {};
-            int value = 0;
-            if (std::sscanf(event.payload.c_str(), "%u %3s %d", &gpio, how, &value) != 3 ||
-                (value != 0 && value != 1)) {
-                trace.errors.push_back(line);
-                continue;
-            }
-            const bool high = value == 1;
-            if (std::string(how) == "set" && levels[gpio] != high) {
-                levels[gpio] = high;
-                trace.edges.push_back({ns, gpio, high, event.pid});
-            }
-        } else if (event.event == "sched_process_exec") {
-            const size_t from = event.payload.find("filename=");
-            const size_t to = event.payload.find(" pid=");
-            if (from == std::string::npos || to == std::string::npos || to < from) {
-                trace.errors.push_back(line);
-                continue;
-            }
-            Process& process = processOf(trace, event.pid);
-            process.program = event.payload.substr(from + 9, to - from - 9);
-            process.execNs = ns;
-        } else if (event.event == "sched_process_exit") {
-            processOf(trace, event.pid).exitNs = ns;
+        if (!readEvent(event, ns, levels, trace)) {
+            trace.errors.push_back(line);
         }
     }
     if (!raw.empty() && times.size() != events) {
