@@ -63,12 +63,11 @@ bool stopped(pid_t pid)
 // A sender running in the background, stopped once it holds the lock.
 class Holder {
   public:
-    Holder(const std::string& dir, const std::string& lock, std::vector<std::string> env)
+    Holder(const std::string& dir, const std::string& lock, const std::vector<std::string>& env)
         : thread_(
-              [this, dir, env] { outcome_ = runProgram(installedProgram("beamfile"), dir, env); })
+              [this, dir, env] { outcome_ = runProgram(installedProgram("beamfile"), dir, env); }),
+          pid_(holderOf(lock)), stopped_(pid_ > 0 && kill(pid_, SIGSTOP) == 0 && stopped(pid_))
     {
-        pid_ = holderOf(lock);
-        stopped_ = pid_ > 0 && kill(pid_, SIGSTOP) == 0 && stopped(pid_);
     }
     ~Holder()
     {
