@@ -88,14 +88,14 @@ const char* deviceName()
 
 int createWave()
 {
-    const char* fn = "gpioWaveCreate";
     State& s = state();
     if (s.pending.empty()) {
         return PI_EMPTY_WAVEFORM;
     }
     Frame frame = toFrame(s.pending.data(), s.pending.size());
     if (frame.status != 0) {
-        complain(fn, "%s cannot send this wave: %s", deviceName(), frame.reason.c_str());
+        complain("gpioWaveCreate", "%s cannot send this wave: %s", deviceName(),
+                 frame.reason.c_str());
         return frame.status;
     }
     const int device = transmitterFor(s.open, frame.gpio);

@@ -109,6 +109,7 @@ std::string listed(const std::vector<std::string>& items)
 std::string gpioList(const std::vector<TreeNode>& tree)
 {
     std::vector<std::string> gpios;
+    gpios.reserve(tree.size());
     for (const TreeNode& node : tree) {
         gpios.push_back(std::to_string(node.gpio));
     }
@@ -128,12 +129,12 @@ const char* unboundReason(const std::string& sysfs)
 
 Transmitters openNamed(const std::string& path, std::vector<TreeNode> tree)
 {
-    const char* fn = "gpioInitialise";
     Transmitters open;
     open.choice = Choice::Named;
     open.tree = std::move(tree);
     const Probe tried = probe(path);
     if (tried.fd < 0) {
+        const char* fn = "gpioInitialise";
         if (denied(tried.openErrno)) {
             noteDenied(fn, path);
         } else if (tried.openErrno != 0) {
@@ -215,6 +216,7 @@ Transmitters openBound(std::vector<TreeNode> tree, const std::string& sysfs)
     open.choice = Choice::ByTree;
     open.tree = std::move(tree);
     std::vector<std::string> nodes;
+    nodes.reserve(open.tree.size());
     for (const TreeNode& node : open.tree) {
         nodes.push_back(resolvedPath(node.path));
     }
@@ -240,6 +242,7 @@ Transmitters openBound(std::vector<TreeNode> tree, const std::string& sysfs)
         noteDenied(fn, open.devices.front().path);
     } else {
         std::vector<std::string> where;
+        where.reserve(open.tree.size());
         for (const TreeNode& node : open.tree) {
             where.push_back("GPIO " + std::to_string(node.gpio) + ", " + node.path);
         }

@@ -8,6 +8,7 @@
 #include <map>
 #include <sstream>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -138,7 +139,8 @@ Send sendIn(const std::string& times)
 struct Senders {
     const char* what;
     std::vector<const char*> programs;
-    bool oneAfterAnother; // `beamfile; beamfile`, else all started at once
+    bool oneAfterAnother;    // `beamfile; beamfile`, else all started at once
+    bool asTwoUsers = false; // the second as nobody (only as root)
 };
 
 std::vector<Senders> senders()
@@ -147,6 +149,7 @@ std::vector<Senders> senders()
         {"three_beamfile_at_once", {BEAMFILE, BEAMFILE, BEAMFILE}, false},
         {"beamones_with_beamfile", {BEAMONES, BEAMFILE}, false},
         {"beamfile_then_beamfile", {BEAMFILE, BEAMFILE}, true},
+        {"two_users_at_once", {BEAMFILE, BEAMFILE}, false, true},
     };
 }
 
@@ -158,16 +161,26 @@ class TogetherTest : public ::testing::TestWithParam<Senders> {};
 // the sender's own hold.
 TEST_P(TogetherTest, FramesNeverRunTogether)
 {
+    constexpr int nobody = 65534;
+    if (GetParam().asTwoUsers && geteuid() != 0) {
+        GTEST_SKIP() << "needs root, to run a sender as another user";
+    }
     TempDir dir;
     dir.write("expected_message.txt", kCode + "\n");
+    // The device's inode is one for every user: one lock file any of them may open.
+    dir.write("lirc0", "");
+    ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+    ASSERT_EQ(chmod(dir.file("lirc0").c_str(), 0666), 0);
     const std::vector<const char*>& programs = GetParam().programs;
     std::vector<Outcome> outcomes(programs.size());
     const auto run = [&](size_t i) {
         const std::string n = std::to_string(i);
-        outcomes[i] = runIn(dir, programs[i], FAKE_LIBRARY_DIR,
-                            {"FAKE_LIRC_LOG=" + dir.file("log" + n),
-                             "FAKE_LIRC_TIMES=" + dir.file("times" + n),
-                             "FAKE_LIRC_LOCK=" + dir.file("lirc0")});
+        outcomes[i] = runProgram(
+            programs[i], dir.path(),
+            {"LD_LIBRARY_PATH=" FAKE_LIBRARY_DIR, "PIGPIO_LIRC_DT_ROOT=" + dir.file("no-tree"),
+             "FAKE_LIRC_LOG=" + dir.file("log" + n), "FAKE_LIRC_TIMES=" + dir.file("times" + n),
+             "FAKE_LIRC_LOCK=" + dir.file("lirc0")},
+            {}, GetParam().asTwoUsers && i == 1 ? nobody : -1);
     };
     std::vector<std::thread> started;
     for (size_t i = 0; i < programs.size(); ++i) {
@@ -179,6 +192,9 @@ TEST_P(TogetherTest, FramesNeverRunTogether)
     }
     for (std::thread& sender : started) {
         sender.join();
+    }
+    if (GetParam().asTwoUsers && outcomes[1].status >= 125 && outcomes[1].status <= 127) {
+        GTEST_SKIP() << "cannot run the sender as user " << nobody << ": " << outcomes[1].err;
     }
     std::vector<Send> sends;
     for (size_t i = 0; i < programs.size(); ++i) {
