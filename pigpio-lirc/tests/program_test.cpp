@@ -177,9 +177,9 @@ TEST_P(TogetherTest, FramesNeverRunTogether)
         const std::string n = std::to_string(i);
         outcomes[i] = runProgram(
             programs[i], dir.path(),
-            {"LD_LIBRARY_PATH=" FAKE_LIBRARY_DIR, "PIGPIO_LIRC_DT_ROOT=" + dir.file("no-tree"),
-             "FAKE_LIRC_LOG=" + dir.file("log" + n), "FAKE_LIRC_TIMES=" + dir.file("times" + n),
-             "FAKE_LIRC_LOCK=" + dir.file("lirc0")},
+            {std::string("LD_LIBRARY_PATH=") + FAKE_LIBRARY_DIR,
+             "PIGPIO_LIRC_DT_ROOT=" + dir.file("no-tree"), "FAKE_LIRC_LOG=" + dir.file("log" + n),
+             "FAKE_LIRC_TIMES=" + dir.file("times" + n), "FAKE_LIRC_LOCK=" + dir.file("lirc0")},
             {}, GetParam().asTwoUsers && i == 1 ? nobody : -1);
     };
     std::vector<std::thread> started;
