@@ -360,3 +360,36 @@ TEST_F(SimTest, ExitReportIsSilentWhenCleanAndUsesStderrWithoutALog)
     EXPECT_EQ(run({"PIGPIO_SIM_CLOCK=virtual"}, "high"),
               "pigpio stand-in: warning: gpio 24 left high at exit\n");
 }
+
+// A send that neither a trace nor a log shows ends the process with one line saying
+// that it was only simulated, after the exit report; without a send, no such line.
+TEST_F(SimTest, SimulatedSendIsNotedWithoutATraceOrALog)
+{
+    const TempDir dir;
+    const std::string note =
+        "pigpio stand-in: this was a simulation, nothing left this machine; to keep a trace of "
+        "what a Pi would have sent, set PIGPIO_SIM_VCD=FILE (PIGPIO_SIM_LOG=FILE logs the "
+        "pigpio calls)\n";
+    const std::string warning = "pigpio stand-in: warning: ";
+    const std::string clock = "PIGPIO_SIM_CLOCK=virtual";
+    const struct {
+        std::vector<std::string> env;
+        const char* scenario;
+        std::string err;
+    } cases[] = {
+        {{clock}, "clean", note},
+        {{clock, "PIGPIO_SIM_VCD=" + dir.file("vcd")}, "clean", ""},
+        {{clock, "PIGPIO_SIM_LOG=" + dir.file("log")}, "clean", ""},
+        {{clock}, "high", warning + "gpio 24 left high at exit\n"},
+        {{clock},
+         "abandoned",
+         warning +
+             "pigpio still initialised at exit: gpioTerminate was never called, and the wave "
+             "being sent was cut off at 1008 us\n" +
+             warning + "wave 0 was created and never deleted\n" + warning +
+             "gpio 24 left high at exit\n" + note},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(run(c.env, c.scenario), c.err) << c.scenario << " " << c.env.back();
+    }
+}
