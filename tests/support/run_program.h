@@ -51,9 +51,9 @@ struct Command {
 };
 
 // Runs a command with this process's environment, less any PIGPIO_SIM_* variable
-// (unless keepSim) and any that `env` sets, plus `env` ("NAME=value" each), and
-// PIGPIO_SIM_ON_PI=1 unless the result names it: the stand-in refuses to start on
-// a Raspberry Pi unless a simulation is asked for.  Standard input is empty.  A
+// (unless keepSim), any SUDO_* one and any that `env` sets, plus `env` ("NAME=value"
+// each), and PIGPIO_SIM_ON_PI=1 unless the result names it: the stand-in refuses to
+// start on a Raspberry Pi unless a simulation is asked for.  Standard input is empty.  A
 // program that cannot be started exits 127 (126 when the folder cannot be
 // entered); either way it says why on standard error.  Unless direct, the command
 // line is the cross emulator (if any), then BEAM_TEST_WRAPPER's words (if set),
