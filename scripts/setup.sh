@@ -53,8 +53,28 @@ for package in "${need[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
+# Installing takes root: this user's own, or sudo's when it lets this user run
+# apt-get (without asking, or asking at a terminal).  Otherwise say what to install,
+# before anything fails for the want of it.
 sudo=()
-[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+if [ "$(id -u)" -ne 0 ]; then
+    why=
+    if ! command -v sudo >/dev/null; then
+        why="there is no sudo here"
+    elif ! sudo -n true 2>/dev/null && ! { [ -t 0 ] && sudo -v; }; then
+        why="sudo does not let $(id -un) run it ('sudo -n true' failed)"
+    fi
+    if [ -n "$why" ]; then
+        {
+            echo "scripts/setup.sh: missing packages: ${missing[*]}"
+            echo "Installing them takes root, and $why. As root, run:"
+            echo "    apt-get update && apt-get install -y ${missing[*]}"
+            echo "and then this command again."
+        } >&2
+        exit 1
+    fi
+    sudo=(sudo)
+fi
 echo "Installing: ${missing[*]}"
 "${sudo[@]}" apt-get update -qq
 DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
