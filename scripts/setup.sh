@@ -11,7 +11,7 @@ set -euo pipefail
 
 need=(cmake make g++ binutils linux-libc-dev)
 case "${1:-test}" in
-test | armhf | arm64 | real) need+=(libgtest-dev libgmock-dev) ;;
+test | armhf | arm64 | real) need+=(libgtest-dev) ;;
 esac
 # The Pi's cross build: Debian's cross compiler, qemu-user to run what it builds,
 # and GoogleTest's sources to build it for the target.
@@ -38,13 +38,13 @@ if [ "${1:-test}" = fuzz ]; then
     need+=(clang libclang-rt-dev)
 fi
 case "${1:-test}" in
-valgrind) need+=(libgtest-dev libgmock-dev valgrind) ;;
-lint) need+=(libgtest-dev libgmock-dev clang-tidy cppcheck clang-format) ;;
+valgrind) need+=(libgtest-dev valgrind) ;;
+lint) need+=(libgtest-dev clang-tidy cppcheck clang-format) ;;
 esac
 # kernel-vm: a VM of Debian's kernel, without KVM, whose initramfs holds busybox;
 # the kernel's modules may come compressed (scripts/test-kernel-vm.sh).
 if [ "${1:-test}" = kernel-vm ]; then
-    need+=(libgtest-dev libgmock-dev qemu-system-x86 busybox-static cpio xz-utils zstd)
+    need+=(libgtest-dev qemu-system-x86 busybox-static cpio xz-utils zstd)
 fi
 
 missing=()
