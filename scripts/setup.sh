@@ -61,8 +61,12 @@ if [ "$(id -u)" -ne 0 ]; then
     why=
     if ! command -v sudo >/dev/null; then
         why="there is no sudo here"
-    elif ! sudo -n true 2>/dev/null && ! { [ -t 0 ] && sudo -v; }; then
-        why="sudo does not let $(id -un) run it ('sudo -n true' failed)"
+    elif sudo -n true 2>/dev/null; then
+        :
+    elif [ -t 0 ]; then
+        sudo -v || why="sudo refused $(id -un)"
+    else
+        why="sudo does not let $(id -un) run it without a password ('sudo -n true' failed), and there is no terminal to type one at"
     fi
     if [ -n "$why" ]; then
         {
