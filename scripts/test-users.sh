@@ -7,7 +7,8 @@
 # Usage: scripts/test-users.sh [USER]   (as root; USER, default beamtest, is made
 #   with a home of its own if there is none, and is made a member of USER-extra)
 # Root's clone is this one (build/, as scripts/test.sh makes it); the user's is a
-# fresh clone of this repository's HEAD in the user's home, built once.
+# clone of this repository's HEAD in the user's home, built there as the user (a
+# clone left by an earlier run is brought to HEAD and keeps its build).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -57,9 +58,15 @@ cmake --preset test >/dev/null
 cmake --build build -j "$(nproc)" >/dev/null
 
 echo "== $user's clone of HEAD ($(git rev-parse --short HEAD)), in $clone"
-rm -rf "$clone"
-# --no-local: no object shared with this repository, whose owner stays root.
-git clone --quiet --no-local "$top" "$clone"
+# A clone from an earlier run is brought to HEAD and keeps its build; --no-local:
+# no object shared with this repository, whose owner stays root.
+if [ -d "$clone/.git" ]; then
+    git -c safe.directory="$clone" -C "$clone" fetch --quiet --no-tags "$top" HEAD
+    git -c safe.directory="$clone" -C "$clone" checkout --quiet --force --detach FETCH_HEAD
+else
+    rm -rf "$clone"
+    git clone --quiet --no-local "$top" "$clone"
+fi
 chown -R "$user:" "$clone"
 start=$SECONDS
 asUser 'cmake --preset test >/dev/null && cmake --build build -j "$(nproc)" >/dev/null'
