@@ -12,6 +12,12 @@ if(CMAKE_CROSSCOMPILING)
     # SYSTEM: its headers are then as quiet under our warnings as the installed ones.
     add_subdirectory(${BEAM_GTEST_SOURCE} ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 else()
-    find_package(GTest REQUIRED)
+    find_package(GTest)
+    if(NOT GTest_FOUND)
+        message(FATAL_ERROR "GoogleTest, which the tests need, is not installed: install "
+                            "libgtest-dev (Debian, Ubuntu: apt-get install libgtest-dev, or "
+                            "scripts/setup.sh test), or configure with -DBEAM_BUILD_TESTS=OFF to "
+                            "build the programs without their tests")
+    endif()
 endif()
 include(GoogleTest)

@@ -425,7 +425,7 @@ __attribute__((constructor)) static void atLoad()
 }
 
 // After the program's own atexit handlers: what pigpio's atexit handler does, then
-// the report of what was left behind.
+// the report of what was left behind, and a note that a send was only simulated.
 __attribute__((destructor)) static void atExit()
 {
     const uint64_t at = nowMicros();
@@ -436,4 +436,8 @@ __attribute__((destructor)) static void atExit()
         writeVcd(at);
     }
     reportAtExit(at, initialised, cutOff);
+    if (state().waveSent && control("PIGPIO_SIM_VCD").text.empty() &&
+        control("PIGPIO_SIM_LOG").text.empty()) {
+        noteSimulatedSend();
+    }
 }

@@ -243,6 +243,8 @@ void writeVcd(uint64_t endAt);
 /* `initialised`: pigpio was still initialised (and was terminated at `at`);
  * `cutOff`: a wave was being sent then. */
 void reportAtExit(uint64_t at, bool initialised, bool cutOff);
+/* The last line of a process that sent a wave with neither a trace nor a log asked for. */
+void noteSimulatedSend();
 
 } // namespace pigpio_sim
 

@@ -292,4 +292,14 @@ void reportAtExit(uint64_t at, bool initialised, bool cutOff)
     }
 }
 
+// Without a trace or a log, a simulated send looks like a real one on screen.
+void noteSimulatedSend()
+{
+    writeAll(STDERR_FILENO,
+             std::string(kSelf) +
+                 ": this was a simulation, nothing left this machine; to keep a trace of what a "
+                 "Pi would have sent, set PIGPIO_SIM_VCD=FILE (PIGPIO_SIM_LOG=FILE logs the "
+                 "pigpio calls)\n");
+}
+
 } // namespace pigpio_sim

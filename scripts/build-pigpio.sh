@@ -15,8 +15,9 @@
 # signed index, and dpkg-source applies Debian's patches (one of them makes pigpio
 # refuse to start on a machine that is not a Pi instead of taking it for a Pi 1).
 # Where the system's apt has no source index, a private deb-src list for the
-# archives and suites of the system's own entries is used through apt's options and
-# a private folder for the index; the system's apt configuration is never changed.
+# archives and suites of the system's own entries (scripts/apt-deb-src.sh, from
+# sources.list, sources.list.d or both) is used through apt's options and a private
+# folder for the index; the system's apt configuration is never changed.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 me="build-pigpio.sh"
@@ -107,40 +108,6 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p "$sourceDir"
 sourceDir=$(realpath "$sourceDir")
 
-# The private source list: each of the system's deb entries as a deb-src entry,
-# with its options (Signed-By and all) as they are.
-privateSources() {
-    local list parts file
-    eval "$(apt-config shell list Dir::Etc::sourcelist/f parts Dir::Etc::sourceparts/d)"
-    mkdir -p "$work/sources.list.d"
-    : >"$work/sources.list"
-    if [ -f "$list" ]; then
-        sed -n -E 's/^[[:space:]]*deb[[:space:]]+/deb-src /p' "$list" >"$work/sources.list"
-    fi
-    for file in "$parts"/*.list; do
-        [ -f "$file" ] || continue
-        sed -n -E 's/^[[:space:]]*deb[[:space:]]+/deb-src /p' "$file" >"$work/sources.list.d/${file##*/}"
-    done
-    for file in "$parts"/*.sources; do
-        [ -f "$file" ] || continue
-        # deb822: a stanza whose Types include deb becomes one of Types deb-src.
-        awk 'BEGIN { RS = ""; FS = "\n" }
-             {
-                 keep = 0; out = ""
-                 for (i = 1; i <= NF; i++) {
-                     line = $i
-                     if (tolower(line) ~ /^types:/ && line ~ /[:[:space:]]deb([[:space:]]|$)/) {
-                         line = "Types: deb-src"; keep = 1
-                     }
-                     out = out line "\n"
-                 }
-                 if (keep) printf "%s\n", out
-             }' "$file" >"$work/sources.list.d/${file##*/}"
-    done
-    cat "$work/sources.list" "$work/sources.list.d/"* | grep -q -i -E '^(deb-src|types: deb-src)' ||
-        fail "the system's apt sources have no deb entries to take the deb-src entries from"
-}
-
 # Folders apt downloads into: run as root, it downloads as the unprivileged _apt.
 forApt() {
     if [ "$(id -u)" -eq 0 ] && getent passwd _apt >/dev/null; then
@@ -156,10 +123,12 @@ fetchSource() {
     if apt-cache showsrc pigpio 2>/dev/null | grep -q '^Package: pigpio$'; then
         echo "== pigpio: the system's apt has pigpio's source index"
     else
-        privateSources
-        where=$(grep -h -v '^#' "$work/sources.list" "$work/sources.list.d/"* |
-            sed -n -E 's/^deb-src +(\[[^]]*\] +)?//p; s/^(URIs|Suites): *//Ip' | paste -sd ' ')
-        where="deb-src of the system's entries ($where)"
+        # The private source list: each of the system's deb entries as a deb-src
+        # entry, with its options (Signed-By and all) as they are.
+        local list parts archives
+        eval "$(apt-config shell list Dir::Etc::sourcelist/f parts Dir::Etc::sourceparts/d)"
+        archives=$("$here/apt-deb-src.sh" "$list" "$parts" "$work") || exit 1
+        where="deb-src of the system's entries ($archives)"
         forApt "$work/get"
         privateApt "$work/apt" "Dir::Etc::SourceList \"$work/sources.list\";" \
             "Dir::Etc::SourceParts \"$work/sources.list.d\";"

@@ -45,6 +45,8 @@ if grep -q "^BEAM_PIGPIO_KIND:INTERNAL=sim" "$top/build-run/CMakeCache.txt"; the
     status=0
     PIGPIO_SIM_VCD="$PWD/trace.vcd" PIGPIO_SIM_LOG="$PWD/pigpio.log" "$top/out/bin/beamfile" || status=$?
     echo "== exit status $status"
+    echo "== simulated: no pigpio on this machine, so this build runs against the project's stand-in;"
+    echo "   nothing was sent, and the trace shows what a Raspberry Pi would have sent on GPIO 24"
     decodeTrace "$PWD/trace.vcd"
     echo "== trace of GPIO 24 (1 us per step, opens in GTKWave, PulseView, sigrok-cli -I vcd): $PWD/trace.vcd"
     echo "== pigpio calls: $PWD/pigpio.log"

@@ -11,7 +11,7 @@ set -euo pipefail
 
 need=(cmake make g++ binutils linux-libc-dev)
 case "${1:-test}" in
-test | armhf | arm64 | real) need+=(libgtest-dev libgmock-dev) ;;
+test | armhf | arm64 | real) need+=(libgtest-dev) ;;
 esac
 # The Pi's cross build: Debian's cross compiler, qemu-user to run what it builds,
 # and GoogleTest's sources to build it for the target.
@@ -38,19 +38,19 @@ if [ "${1:-test}" = fuzz ]; then
     need+=(clang libclang-rt-dev)
 fi
 case "${1:-test}" in
-valgrind) need+=(libgtest-dev libgmock-dev valgrind) ;;
-lint) need+=(libgtest-dev libgmock-dev clang-tidy cppcheck clang-format) ;;
+valgrind) need+=(libgtest-dev valgrind) ;;
+lint) need+=(libgtest-dev clang-tidy cppcheck clang-format) ;;
 esac
 # kernel-vm: a VM of Debian's kernel, without KVM, whose initramfs holds busybox;
 # the kernel's modules may come compressed (scripts/test-kernel-vm.sh).
 if [ "${1:-test}" = kernel-vm ]; then
-    need+=(libgtest-dev libgmock-dev qemu-system-x86 busybox-static cpio xz-utils zstd)
+    need+=(libgtest-dev qemu-system-x86 busybox-static cpio xz-utils zstd)
 fi
 # gpio-ir-tx-vm: an arm64 VM without KVM, its device trees, the arm64 senders, and
 # the kernel modules built for it; the kernel's own build tools, fetched with it,
 # need libelf and libssl (scripts/test-gpio-ir-tx-vm.sh).
 if [ "${1:-test}" = gpio-ir-tx-vm ]; then
-    need+=(libgtest-dev libgmock-dev qemu-system-arm device-tree-compiler crossbuild-essential-arm64
+    need+=(libgtest-dev qemu-system-arm device-tree-compiler crossbuild-essential-arm64
         cpio xz-utils zstd libelf1 libssl3)
 fi
 
@@ -60,8 +60,32 @@ for package in "${need[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
+# Installing takes root: this user's own, or sudo's when it lets this user run
+# apt-get (without asking, or asking at a terminal).  Otherwise say what to install,
+# before anything fails for the want of it.
 sudo=()
-[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+if [ "$(id -u)" -ne 0 ]; then
+    why=
+    if ! command -v sudo >/dev/null; then
+        why="there is no sudo here"
+    elif sudo -n true 2>/dev/null; then
+        :
+    elif [ -t 0 ]; then
+        sudo -v || why="sudo refused $(id -un)"
+    else
+        why="sudo does not let $(id -un) run it without a password ('sudo -n true' failed), and there is no terminal to type one at"
+    fi
+    if [ -n "$why" ]; then
+        {
+            echo "scripts/setup.sh: missing packages: ${missing[*]}"
+            echo "Installing them takes root, and $why. As root, run:"
+            echo "    apt-get update && apt-get install -y ${missing[*]}"
+            echo "and then this command again."
+        } >&2
+        exit 1
+    fi
+    sudo=(sudo)
+fi
 echo "Installing: ${missing[*]}"
 "${sudo[@]}" apt-get update -qq
 DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null

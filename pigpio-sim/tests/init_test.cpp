@@ -182,7 +182,8 @@ class OnAPi : public SimTest, public ::testing::WithParamInterface<PiCase> {};
 TEST_P(OnAPi, RefusesUnlessASimulationIsAskedFor)
 {
     const PiCase& c = GetParam();
-    const std::string model = tempPath("model");
+    const TempDir dir;
+    const std::string model = dir.file("model");
     if (!c.missing) {
         std::FILE* file = std::fopen(model.c_str(), "wb");
         ASSERT_NE(file, nullptr);
@@ -220,7 +221,8 @@ INSTANTIATE_TEST_SUITE_P(Models, OnAPi, ::testing::ValuesIn(kPiCases), caseName<
 
 TEST_F(SimTest, MalformedOnPiIsNotASimulation)
 {
-    const std::string model = tempPath("model");
+    const TempDir dir;
+    const std::string model = dir.file("model");
     std::FILE* file = std::fopen(model.c_str(), "wb");
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(std::fwrite(pi4.data(), 1, pi4.size(), file), pi4.size());

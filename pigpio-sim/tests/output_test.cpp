@@ -165,7 +165,8 @@ TEST_F(SimTest, ClockFromTheEnvironment)
 
 TEST_F(SimTest, OriginPlacesTheRealTimeClockOnClockMonotonic)
 {
-    const std::string origin = tempPath("origin");
+    const TempDir dir;
+    const std::string origin = dir.file("origin");
     setenv("PIGPIO_SIM_ORIGIN", origin.c_str(), 1);
     const auto beforeReset = static_cast<uint64_t>(monotonicNs());
     pigpioSimReset();
@@ -190,8 +191,9 @@ TEST_F(SimTest, OriginPlacesTheRealTimeClockOnClockMonotonic)
 // fall within the process's run.
 TEST_F(SimTest, OriginOfAProcessFramesItsLoggedCalls)
 {
-    const std::string origin = tempPath("origin");
-    const std::string log = tempPath("log");
+    const TempDir dir;
+    const std::string origin = dir.file("origin");
+    const std::string log = dir.file("log");
     const auto start = static_cast<uint64_t>(monotonicNs());
     EXPECT_EQ(run({"PIGPIO_SIM_ORIGIN=" + origin, "PIGPIO_SIM_LOG=" + log}, "clean"), "");
     const auto end = static_cast<uint64_t>(monotonicNs());
@@ -208,7 +210,8 @@ TEST_F(SimTest, OriginOfAProcessFramesItsLoggedCalls)
 
 TEST_F(SimTest, CallLogInMemoryAndInTheFile)
 {
-    const std::string log = tempPath("log");
+    const TempDir dir;
+    const std::string log = dir.file("log");
     setenv("PIGPIO_SIM_LOG", log.c_str(), 1);
     pigpioSimReset();
     pigpioSimUseVirtualClock(1);
@@ -245,7 +248,8 @@ TEST_F(SimTest, CallLogInMemoryAndInTheFile)
 
 TEST_F(SimTest, LogWarnsOfWhatWouldFailOnAPi)
 {
-    const std::string log = tempPath("log");
+    const TempDir dir;
+    const std::string log = dir.file("log");
     setenv("PIGPIO_SIM_LOG", log.c_str(), 1);
     pigpioSimReset();
     pigpioSimUseVirtualClock(1);
@@ -279,7 +283,8 @@ TEST_F(SimTest, LogWarnsOfWhatWouldFailOnAPi)
 
 TEST_F(SimTest, VcdOfATinyWave)
 {
-    const std::string vcd = tempPath("trace.vcd");
+    const TempDir dir;
+    const std::string vcd = dir.file("trace.vcd");
     setenv("PIGPIO_SIM_VCD", vcd.c_str(), 1);
     pigpioSimReset();
     pigpioSimUseVirtualClock(1);
@@ -327,8 +332,9 @@ TEST_F(SimTest, VcdOfATinyWave)
 
 TEST_F(SimTest, ExitReportOfAnAbandonedTransmission)
 {
-    const std::string log = tempPath("log");
-    const std::string vcd = tempPath("vcd");
+    const TempDir dir;
+    const std::string log = dir.file("log");
+    const std::string vcd = dir.file("vcd");
     EXPECT_EQ(run({"PIGPIO_SIM_CLOCK=virtual", "PIGPIO_SIM_LOG=" + log, "PIGPIO_SIM_VCD=" + vcd},
                   "abandoned"),
               "");
@@ -347,9 +353,43 @@ TEST_F(SimTest, ExitReportOfAnAbandonedTransmission)
 
 TEST_F(SimTest, ExitReportIsSilentWhenCleanAndUsesStderrWithoutALog)
 {
-    const std::string log = tempPath("log");
+    const TempDir dir;
+    const std::string log = dir.file("log");
     EXPECT_EQ(run({"PIGPIO_SIM_CLOCK=virtual", "PIGPIO_SIM_LOG=" + log}, "clean"), "");
     EXPECT_EQ(readFile(log).find("warning"), std::string::npos) << readFile(log);
     EXPECT_EQ(run({"PIGPIO_SIM_CLOCK=virtual"}, "high"),
               "pigpio stand-in: warning: gpio 24 left high at exit\n");
+}
+
+// A send that neither a trace nor a log shows ends the process with one line saying
+// that it was only simulated, after the exit report; without a send, no such line.
+TEST_F(SimTest, SimulatedSendIsNotedWithoutATraceOrALog)
+{
+    const TempDir dir;
+    const std::string note =
+        "pigpio stand-in: this was a simulation, nothing left this machine; to keep a trace of "
+        "what a Pi would have sent, set PIGPIO_SIM_VCD=FILE (PIGPIO_SIM_LOG=FILE logs the "
+        "pigpio calls)\n";
+    const std::string warning = "pigpio stand-in: warning: ";
+    const std::string clock = "PIGPIO_SIM_CLOCK=virtual";
+    const struct {
+        std::vector<std::string> env;
+        const char* scenario;
+        std::string err;
+    } cases[] = {
+        {{clock}, "clean", note},
+        {{clock, "PIGPIO_SIM_VCD=" + dir.file("vcd")}, "clean", ""},
+        {{clock, "PIGPIO_SIM_LOG=" + dir.file("log")}, "clean", ""},
+        {{clock}, "high", warning + "gpio 24 left high at exit\n"},
+        {{clock},
+         "abandoned",
+         warning +
+             "pigpio still initialised at exit: gpioTerminate was never called, and the wave "
+             "being sent was cut off at 1008 us\n" +
+             warning + "wave 0 was created and never deleted\n" + warning +
+             "gpio 24 left high at exit\n" + note},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(run(c.env, c.scenario), c.err) << c.scenario << " " << c.env.back();
+    }
 }

@@ -171,7 +171,8 @@ TEST_F(SimTest, PlannedSignalStopsTheSleepAtItsTimeOnTheVirtualClock)
 
 TEST_F(SimTest, PlannedSignalThatIsBlockedStaysPending)
 {
-    const std::string log = tempPath("log");
+    const TempDir dir;
+    const std::string log = dir.file("log");
     setenv("PIGPIO_SIM_LOG", log.c_str(), 1);
     setenv("PIGPIO_SIM_SIGNAL", "15@30000", 1);
     pigpioSimReset();
@@ -261,8 +262,9 @@ struct Ended {
 
 Ended runHelper(const std::string& scenario, const std::string& signal)
 {
-    const std::string log = tempPath("log");
-    const std::string vcd = tempPath("vcd");
+    const TempDir dir;
+    const std::string log = dir.file("log");
+    const std::string vcd = dir.file("vcd");
     const Outcome helper = runProgram(PIGPIO_SIM_EXIT_HELPER, ".",
                                       {"PIGPIO_SIM_CLOCK=virtual", "PIGPIO_SIM_LOG=" + log,
                                        "PIGPIO_SIM_VCD=" + vcd, "PIGPIO_SIM_SIGNAL=" + signal},

@@ -1,7 +1,5 @@
 #include "sim_test.h"
 
-#include <cstdio>
-
 void sleepMicros(uint64_t micros)
 {
     time_sleep(static_cast<double>(micros) / 1e6);
@@ -17,17 +15,6 @@ Edges edgesOf(unsigned gpio)
         edges.emplace_back(at, level);
     }
     return edges;
-}
-
-std::string tempPath(const std::string& name)
-{
-    std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    for (char& c : test) {
-        c = c == '/' ? '_' : c; // parameterised tests are named "Name/0"
-    }
-    std::string path = ::testing::TempDir() + "pigpio_sim_" + test + "_" + name;
-    (void)std::remove(path.c_str()); // none there yet is as good
-    return path;
 }
 
 Pulses carrier(unsigned gpio, int pulses, int delays)

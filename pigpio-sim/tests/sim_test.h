@@ -22,7 +22,6 @@ using SimTest = FreshSim;
 void sleepMicros(uint64_t micros);
 
 Edges edgesOf(unsigned gpio);
-std::string tempPath(const std::string& name);
 
 /* `pulses` pulses of 13 us on one line, on and off in turn, then `delays` pure delays. */
 Pulses carrier(unsigned gpio, int pulses, int delays = 0);

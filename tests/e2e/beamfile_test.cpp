@@ -163,6 +163,25 @@ TEST(BeamfileRun, IgnoresArgumentsAndLeavesATrace)
     EXPECT_NE(trace.find("gpio24"), std::string::npos);
 }
 
+// Off a Pi nothing says on standard output that the send was simulated; the stand-in
+// says so on standard error, unless a trace or a log shows it.
+TEST(BeamfileRun, SimulatedSendIsNotedOnStandardErrorOnly)
+{
+    TempDir dir;
+    dir.write("expected_message.txt", code32 + "\n");
+    const std::vector<std::string> clock = {"PIGPIO_SIM_CLOCK=virtual"};
+    const Outcome plain = runProgram(installedProgram("beamfile"), dir.path(), clock);
+    const Outcome traced =
+        runProgram(installedProgram("beamfile"), dir.path(),
+                   {"PIGPIO_SIM_CLOCK=virtual", "PIGPIO_SIM_VCD=" + dir.file("trace.vcd")});
+    EXPECT_EQ(plain.status, 0);
+    EXPECT_EQ(plain.out, traced.out);
+    EXPECT_EQ(plain.err, "pigpio stand-in: this was a simulation, nothing left this machine; to "
+                         "keep a trace of what a Pi would have sent, set PIGPIO_SIM_VCD=FILE "
+                         "(PIGPIO_SIM_LOG=FILE logs the pigpio calls)\n");
+    EXPECT_EQ(traced.err, "");
+}
+
 TEST(BeamfileRun, FailedStartIsNotedOnStandardErrorOnly)
 {
     TempDir dir;

@@ -167,9 +167,10 @@ bool sets(const std::string& setting, const char* name, size_t length)
     return setting.compare(0, length, name, length) == 0;
 }
 
-// This process's environment, less any variable env sets and, unless keepSim, any
-// PIGPIO_SIM_* variable; then env, and PIGPIO_SIM_ON_PI=1 and the lock file unless
-// that names them.
+// This process's environment, less any variable env sets, any SUDO_* variable (a
+// suite started under sudo would have beamfile read as sudo's user) and, unless
+// keepSim, any PIGPIO_SIM_* variable; then env, and PIGPIO_SIM_ON_PI=1 and the lock
+// file unless that names them.
 std::vector<std::string> environment(const std::vector<std::string>& env, bool keepSim, int user)
 {
     std::vector<std::string> envp;
@@ -177,6 +178,7 @@ std::vector<std::string> environment(const std::vector<std::string>& env, bool k
         const char* equals = std::strchr(*e, '=');
         const size_t length = equals != nullptr ? static_cast<size_t>(equals - *e) + 1 : 0;
         if ((keepSim || std::strncmp(*e, "PIGPIO_SIM_", 11) != 0) &&
+            std::strncmp(*e, "SUDO_", 5) != 0 &&
             std::none_of(env.begin(), env.end(), [e, length](const std::string& setting) {
                 return sets(setting, *e, length);
             })) {

@@ -58,13 +58,14 @@ struct Command {
 std::string simLockFile(int user = -1);
 
 // Runs a command with this process's environment, less any PIGPIO_SIM_* variable
-// (unless keepSim) and any that `env` sets, plus `env` ("NAME=value" each), and
-// PIGPIO_SIM_ON_PI=1 and PIGPIO_SIM_LOCK_FILE=simLockFile(user) unless the result
-// names them: the stand-in refuses to start on a Raspberry Pi unless a simulation
-// is asked for, and a lock file of the harness's own keeps other runs out.  Standard input is
-// empty.  A program that cannot be started exits 127 (126 when the folder cannot be entered);
-// either way it says why on standard error.  Unless direct, the command line is the cross emulator
-// (if any), then BEAM_TEST_WRAPPER's words (if set), then the program and args.
+// (unless keepSim), any SUDO_* one and any that `env` sets, plus `env` ("NAME=value"
+// each), and PIGPIO_SIM_ON_PI=1 and PIGPIO_SIM_LOCK_FILE=simLockFile(user) unless the
+// result names them: the stand-in refuses to start on a Raspberry Pi unless a
+// simulation is asked for, and a lock file of the harness's own keeps other runs out.
+// Standard input is empty.  A program that cannot be started exits 127 (126 when the
+// folder cannot be entered); either way it says why on standard error.  Unless
+// direct, the command line is the cross emulator (if any), then BEAM_TEST_WRAPPER's
+// words (if set), then the program and args.
 Outcome runCommand(const Command& command);
 
 // The path of an installed program, e.g. installedProgram("beamfile").
