@@ -4,6 +4,7 @@
 #include "codes.h"
 #include "text.h"
 
+#include <cstdio>
 #include <map>
 
 namespace {
@@ -60,17 +61,21 @@ int parsed(const Fields& f, Signal* s, Failure* failure)
             return -1;
         }
     }
-    const std::string numbers = "address " + hexNumber(address) + " command " + hexNumber(command);
+    const bool wide = address > 0xFF || command > 0xFF || lower(protocol) == "necext";
+    char numbers[64];
+    (void)std::snprintf(numbers, sizeof numbers, wide ? "address 0x%04X command 0x%04X"
+                                                      : "address 0x%02X command 0x%02X",
+                        address, command);
     const std::string p = lower(protocol);
     if (p == "nec") {
         if (address > 0xFF || command > 0xFF) {
-            s->note = "NEC " + numbers + ": more than NEC's 8 bits each (NECext has 16)";
+            s->note = "NEC " + std::string(numbers) + ": more than NEC's 8 bits each (NECext has 16)";
             return 0;
         }
         s->code = airCode(address, ~address, command, ~command);
     } else if (p == "necext") {
         if (address > 0xFFFF || command > 0xFFFF) {
-            s->note = "NECext " + numbers + ": more than NECext's 16 bits each";
+            s->note = "NECext " + std::string(numbers) + ": more than NECext's 16 bits each";
             return 0;
         }
         s->code = airCode(address, address >> 8u, command, command >> 8u);
