@@ -63,13 +63,14 @@ int parsed(const Fields& f, Signal* s, Failure* failure)
     }
     const bool wide = address > 0xFF || command > 0xFF || lower(protocol) == "necext";
     char numbers[64];
-    (void)std::snprintf(numbers, sizeof numbers, wide ? "address 0x%04X command 0x%04X"
-                                                      : "address 0x%02X command 0x%02X",
+    (void)std::snprintf(numbers, sizeof numbers,
+                        wide ? "address 0x%04X command 0x%04X" : "address 0x%02X command 0x%02X",
                         address, command);
     const std::string p = lower(protocol);
     if (p == "nec") {
         if (address > 0xFF || command > 0xFF) {
-            s->note = "NEC " + std::string(numbers) + ": more than NEC's 8 bits each (NECext has 16)";
+            s->note =
+                "NEC " + std::string(numbers) + ": more than NEC's 8 bits each (NECext has 16)";
             return 0;
         }
         s->code = airCode(address, ~address, command, ~command);

@@ -132,7 +132,7 @@ int parseScancode(const std::string& text, Signal* signal, std::string* error)
 {
     const std::size_t colon = text.find(':');
     if (colon == std::string::npos) {
-        *error = "a scancode is PROTOCOL:SCANCODE (e.g. nec:0x408), not '" + text + "'";
+        *error = "a scancode is PROTOCOL:SCANCODE (e.g. nec:0x408), not '" + printable(text) + "'";
         return -1;
     }
     const std::string protocol = lower(text.substr(0, colon));
@@ -145,7 +145,7 @@ int parseScancode(const std::string& text, Signal* signal, std::string* error)
     } else if (protocol == "nec32") {
         variant = NecVariant::nec32;
     } else {
-        *error = "'" + text.substr(0, colon) +
+        *error = "'" + printable(text.substr(0, colon)) +
                  "' is no NEC protocol: beamfile sends NEC frames, give nec, necx or nec32";
         return -1;
     }
@@ -153,8 +153,8 @@ int parseScancode(const std::string& text, Signal* signal, std::string* error)
         digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X');
     std::uint64_t scancode = 0;
     if (parseUnsigned(prefixed ? digits.substr(2) : digits, 16, UINT64_MAX, &scancode) != 0) {
-        *error =
-            "the scancode of " + protocol + " is hex digits, 0x optional, not '" + digits + "'";
+        *error = "the scancode of " + protocol + " is hex digits, 0x optional, not '" +
+                 printable(digits) + "'";
         return -1;
     }
     if (scancode > variantLargest(variant)) {
@@ -163,7 +163,7 @@ int parseScancode(const std::string& text, Signal* signal, std::string* error)
         return -1;
     }
     const auto value = static_cast<std::uint32_t>(scancode);
-    signal->name = text;
+    signal->name = printable(text);
     signal->sendable = true;
     signal->code = scancodeCode(variant, value);
     signal->note = scancodeNote(variant, value);

@@ -31,7 +31,8 @@ struct Key {
     int line = 0;
     std::string name;
     std::vector<std::uint64_t> codes;
-    std::vector<std::uint32_t> durations; // raw remotes
+    bool raw = false;                     // from raw_codes
+    std::vector<std::uint32_t> durations; // raw_codes' durations
 };
 
 struct Remote {
@@ -48,7 +49,6 @@ struct Remote {
     std::uint64_t postBits = 0;
     std::uint64_t postData = 0;
     std::uint64_t toggle = 0; // toggle_bit, toggle_bit_mask and toggle_mask together
-    bool raw = false;
     std::vector<Key> keys;
 };
 
@@ -142,13 +142,13 @@ void addSignals(const Remote& r, std::vector<Signal>* signals)
 {
     char forOne = '1';
     char forZero = '0';
-    const std::string reason = r.raw ? "" : refusal(r, &forOne, &forZero);
+    const std::string reason = refusal(r, &forOne, &forZero);
     const bool reverse = ("|" + lower(r.flags) + "|").find("|reverse|") != std::string::npos;
     for (const Key& k : r.keys) {
         Signal s;
         s.name = k.name;
         const std::string remote = "remote " + r.name + ": ";
-        if (r.raw) {
+        if (k.raw) {
             std::string note;
             s.sendable = necFromDurations(k.durations, &s.code, &note) == 0;
             s.note = remote + "raw: " + note;
@@ -297,11 +297,12 @@ int readLircd(const std::string& text, std::vector<Signal>* signals, Failure* fa
                     *failure = {number, "name without a name"};
                     return -1;
                 }
-                remote.keys.push_back(Key{number, w[1], {}, {}});
+                remote.keys.push_back(Key{number, w[1], {}, true, {}});
             } else if (raw) {
                 for (const std::string& d : w) {
                     std::uint64_t v = 0;
-                    if (remote.keys.empty() || parseUnsigned(d, 10, UINT32_MAX, &v) != 0) {
+                    if (remote.keys.empty() || !remote.keys.back().raw ||
+                        parseUnsigned(d, 10, UINT32_MAX, &v) != 0) {
                         *failure = {number,
                                     "raw_codes hold 'name KEY' and durations, not '" + d + "'"};
                         return -1;
@@ -309,7 +310,7 @@ int readLircd(const std::string& text, std::vector<Signal>* signals, Failure* fa
                     remote.keys.back().durations.push_back(static_cast<std::uint32_t>(v));
                 }
             } else {
-                Key key{number, w[0], {}, {}};
+                Key key{number, w[0], {}, false, {}};
                 for (std::size_t j = 1; j < w.size(); ++j) {
                     std::uint64_t v = 0;
                     if (parseUnsigned(w[j], 0, UINT64_MAX, &v) != 0) {
@@ -327,7 +328,6 @@ int readLircd(const std::string& text, std::vector<Signal>* signals, Failure* fa
             }
         } else if (first == "begin" && (second == "codes" || second == "raw_codes")) {
             section = second == "codes" ? Section::codes : Section::rawCodes;
-            remote.raw = section == Section::rawCodes;
         } else if (first == "end" && second == "remote") {
             addSignals(remote, signals);
             section = Section::none;

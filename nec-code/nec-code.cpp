@@ -6,6 +6,7 @@
 // cannot be read, or a signal that cannot be sent (then nothing goes to stdout).
 #include "codes.h"
 #include "nec_code.h"
+#include "text.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -36,9 +37,10 @@ int printCode(std::uint32_t code)
     return flushed();
 }
 
+// Every error is one line, whatever the arguments or the file held.
 int fail(const std::string& message)
 {
-    (void)std::fprintf(stderr, "nec-code: %s\n", message.c_str());
+    (void)std::fprintf(stderr, "nec-code: %s\n", printable(message).c_str());
     return 2;
 }
 

@@ -117,8 +117,11 @@ int readSignals(const std::string& text, std::vector<Signal>* signals, Failure* 
     signals->clear();
     if (reader(body, signals, failure) != 0)
         return -1;
+    // The list is tab-separated: a tab the file put into a note (a protocol's name)
+    // must not start another column.
     std::map<std::string, int> seen;
     for (Signal& s : *signals) {
+        std::replace(s.note.begin(), s.note.end(), '\t', ' ');
         const int n = ++seen[s.name];
         if (n > 1)
             s.name += "#" + std::to_string(n);

@@ -1,6 +1,7 @@
 #include "text.h"
 
 #include <cstddef>
+#include <cstdio>
 
 std::vector<std::string> splitLines(const std::string& text)
 {
@@ -47,6 +48,22 @@ std::string lower(std::string text)
 bool equalNoCase(const std::string& a, const std::string& b)
 {
     return lower(a) == lower(b);
+}
+
+std::string printable(const std::string& text)
+{
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            char escaped[8];
+            (void)std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out;
 }
 
 std::vector<std::string> words(const std::string& line)

@@ -11,6 +11,9 @@ std::vector<std::string> splitLines(const std::string& text);
 std::string trim(const std::string& text);
 std::string lower(std::string text);
 bool equalNoCase(const std::string& a, const std::string& b);
+// The text with each control character written as \xNN, so that a message quoting it
+// stays one line.
+std::string printable(const std::string& text);
 // Words separated by blanks and tabs.
 std::vector<std::string> words(const std::string& line);
 

@@ -79,6 +79,9 @@ TEST(Scancode, RefusesWhatNamesNoNecFrame)
         {"nec:0x0x408", "hex digits"},
         {"nec: 408", "hex digits"},
         {"nec:99999999999999999999", "hex digits"},
+        // Found by fuzzing: the text quoted stays on the message's one line.
+        {"nec:4\n08", "not '4\\x0A08'"},
+        {"r\tc5:1", "'r\\x09c5' is no NEC protocol"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);

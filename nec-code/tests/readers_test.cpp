@@ -404,6 +404,19 @@ TEST(Lircd, ReadsRawCodesAsTheKernelWould)
                 {"End", "-", "rejects duration 1"}});
 }
 
+// Found by fuzzing: a remote with both sections once read a raw key's missing code.
+TEST(Lircd, KeepsRawAndCodedKeysOfOneRemoteApart)
+{
+    expectRows("begin remote\n  name both\n" + lg("") +
+                   "  begin raw_codes\n    name KEY_RAW\n  end raw_codes\n"
+                   "  begin codes\n    KEY_POWER 0x10EF\n  end codes\nend remote\n",
+               {{"KEY_RAW", "-", "no NEC frame"}, {"KEY_POWER", lgPower, "0x20DF10EF"}});
+    expectFailures({{"durations after a coded key",
+                     "begin remote\n  name r\n  begin codes\n    A 0x1\n  end codes\n"
+                     "  begin raw_codes\n    9000\n  end raw_codes\nend remote\n",
+                     7, "raw_codes hold"}});
+}
+
 TEST(Lircd, NamesTheMalformedLine)
 {
     expectFailures({
