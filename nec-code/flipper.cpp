@@ -138,6 +138,28 @@ int finish(const Fields& f, std::vector<Signal>* signals, Failure* failure)
     return status;
 }
 
+// One "key: value" line of the signal being read.  Long captures may be written over
+// several data: lines.
+int addField(Fields* f, const std::string& key, const std::string& value, int number,
+             Failure* failure)
+{
+    if (f->line == 0) {
+        *failure = {number, "'" + key + ":' before the first name:"};
+        return -1;
+    }
+    const bool known = f->values.count(key) != 0;
+    if (known && key != "data") {
+        *failure = {number, "a second '" + key + ":' in signal '" + f->values["name"] + "'"};
+        return -1;
+    }
+    std::string& slot = f->values[key];
+    if (known)
+        slot += " ";
+    slot += value;
+    f->lines.try_emplace(key, number);
+    return 0;
+}
+
 } // namespace
 
 int readFlipper(const std::string& text, std::vector<Signal>* signals, Failure* failure)
@@ -167,19 +189,9 @@ int readFlipper(const std::string& text, std::vector<Signal>* signals, Failure* 
                 return -1;
             current = Fields{};
             current.line = number;
-        } else if (current.line == 0) {
-            *failure = {number, "'" + key + ":' before the first name:"};
-            return -1;
-        } else if (current.values.count(key) != 0 && key != "data") {
-            *failure = {number,
-                        "a second '" + key + ":' in signal '" + current.values["name"] + "'"};
-            return -1;
         }
-        // Long captures may be written over several data: lines.
-        std::string& slot = current.values[key];
-        slot = slot.empty() ? value : slot + " " + value;
-        if (current.lines.count(key) == 0)
-            current.lines[key] = number;
+        if (addField(&current, key, value, number, failure) != 0)
+            return -1;
     }
     return finish(current, signals, failure);
 }

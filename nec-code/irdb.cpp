@@ -49,6 +49,37 @@ std::string refusal(const std::string& protocol)
     return protocol + ": not NEC";
 }
 
+// The signal of an NEC row's numbers: sendable, or with the reason it is not.
+int necRow(const std::vector<std::string>& f, int number, Signal* s, Failure* failure)
+{
+    std::int64_t device = 0;
+    std::int64_t subdevice = 0;
+    std::int64_t function = 0;
+    constexpr std::int64_t wide = INT32_MAX;
+    if (parseSigned(f[2], -wide, wide, &device) != 0 ||
+        parseSigned(f[3], -wide, wide, &subdevice) != 0 ||
+        parseSigned(f[4], -wide, wide, &function) != 0) {
+        *failure = {number, "device, subdevice and function are decimal numbers"};
+        return -1;
+    }
+    const bool f16 = lower(f[1]).find("-f16") != std::string::npos;
+    const std::string numbers = f[1] + " device " + std::to_string(device) + " subdevice " +
+                                std::to_string(subdevice) + " function " + std::to_string(function);
+    if (device < 0 || device > 255 || subdevice < -1 || subdevice > 255 || function < 0 ||
+        function > (f16 ? 65535 : 255)) {
+        s->note =
+            numbers + ": device and subdevice are 0..255, function 0.." + (f16 ? "65535" : "255");
+        return 0;
+    }
+    const auto d = static_cast<std::uint32_t>(device);
+    const auto sub = subdevice < 0 ? ~d & 0xFFu : static_cast<std::uint32_t>(subdevice);
+    const auto fn = static_cast<std::uint32_t>(function);
+    s->code = f16 ? airCode(d, sub, fn, fn >> 8u) : airCode(d, sub, fn, ~fn);
+    s->sendable = true;
+    s->note = subdevice < 0 ? numbers + " (" + std::to_string(sub) + ")" : numbers;
+    return 0;
+}
+
 } // namespace
 
 int readIrdb(const std::string& text, std::vector<Signal>* signals, Failure* failure)
@@ -75,37 +106,8 @@ int readIrdb(const std::string& text, std::vector<Signal>* signals, Failure* fai
             return -1;
         }
         s.note = refusal(f[1]);
-        if (!s.note.empty()) {
-            signals->push_back(s);
-            continue;
-        }
-        std::int64_t device = 0;
-        std::int64_t subdevice = 0;
-        std::int64_t function = 0;
-        constexpr std::int64_t wide = INT32_MAX;
-        if (parseSigned(f[2], -wide, wide, &device) != 0 ||
-            parseSigned(f[3], -wide, wide, &subdevice) != 0 ||
-            parseSigned(f[4], -wide, wide, &function) != 0) {
-            *failure = {number, "device, subdevice and function are decimal numbers"};
+        if (s.note.empty() && necRow(f, number, &s, failure) != 0)
             return -1;
-        }
-        const bool f16 = lower(f[1]).find("-f16") != std::string::npos;
-        const std::string numbers = f[1] + " device " + std::to_string(device) + " subdevice " +
-                                    std::to_string(subdevice) + " function " +
-                                    std::to_string(function);
-        if (device < 0 || device > 255 || subdevice < -1 || subdevice > 255 || function < 0 ||
-            function > (f16 ? 65535 : 255)) {
-            s.note = numbers + ": device and subdevice are 0..255, function 0.." +
-                     (f16 ? "65535" : "255");
-            signals->push_back(s);
-            continue;
-        }
-        const auto d = static_cast<std::uint32_t>(device);
-        const auto sub = subdevice < 0 ? ~d & 0xFFu : static_cast<std::uint32_t>(subdevice);
-        const auto fn = static_cast<std::uint32_t>(function);
-        s.code = f16 ? airCode(d, sub, fn, fn >> 8u) : airCode(d, sub, fn, ~fn);
-        s.sendable = true;
-        s.note = subdevice < 0 ? numbers + " (" + std::to_string(sub) + ")" : numbers;
         signals->push_back(s);
     }
     return 0;

@@ -199,76 +199,136 @@ struct Decoder {
 
 enum class Event { none, rejected, frame, repeat };
 
-// One mark or space through ir_nec_decode.
-Event step(Decoder& dec, bool pulse, std::uint32_t d)
+// The states of ir_nec_decode, one function each; a mark or space a state does not
+// take is rejected, and the decoder starts again.
+Event inactive(Decoder& dec, bool pulse, std::uint32_t d)
 {
-    switch (dec.state) {
-    case State::inactive:
-        if (!pulse)
-            break;
-        if (eqMargin(d, 16 * unit, unit * 2)) {
-            dec.isNecX = false;
-            dec.necxRepeat = false;
-        } else if (eqMargin(d, 8 * unit, half)) {
-            dec.isNecX = true;
-        } else {
-            break;
-        }
-        dec.count = 0;
-        dec.state = State::headerSpace;
-        return Event::none;
-    case State::headerSpace:
-        if (pulse)
-            break;
-        if (eqMargin(d, 8 * unit, unit)) {
-            dec.state = State::bitPulse;
-            return Event::none;
-        }
-        if (eqMargin(d, 4 * unit, half)) {
-            dec.state = State::trailerPulse;
-            return Event::none;
-        }
-        break;
-    case State::bitPulse:
-        if (!pulse || !eqMargin(d, unit, half))
-            break;
-        dec.state = State::bitSpace;
-        return Event::none;
-    case State::bitSpace:
-        if (pulse)
-            break;
-        if (dec.necxRepeat && dec.count == 1 && geqMargin(d, 10 * unit, half)) {
-            dec.state = State::inactive;
-            return Event::repeat;
-        }
-        if (dec.count > 1)
-            dec.necxRepeat = false;
-        dec.bits <<= 1u;
-        if (eqMargin(d, 3 * unit, half))
-            dec.bits |= 1u;
-        else if (!eqMargin(d, unit, half))
-            break;
-        ++dec.count;
-        dec.state = dec.count == 32 ? State::trailerPulse : State::bitPulse;
-        return Event::none;
-    case State::trailerPulse:
-        if (!pulse || !eqMargin(d, unit, half))
-            break;
-        dec.state = State::trailerSpace;
-        return Event::none;
-    case State::trailerSpace:
-        if (pulse || !geqMargin(d, 10 * unit, half))
-            break;
+    if (!pulse)
+        return Event::rejected;
+    if (eqMargin(d, 16 * unit, unit * 2)) {
+        dec.isNecX = false;
+        dec.necxRepeat = false;
+    } else if (eqMargin(d, 8 * unit, half)) {
+        dec.isNecX = true;
+    } else {
+        return Event::rejected;
+    }
+    dec.count = 0;
+    dec.state = State::headerSpace;
+    return Event::none;
+}
+
+Event headerSpace(Decoder& dec, bool pulse, std::uint32_t d)
+{
+    if (pulse)
+        return Event::rejected;
+    if (eqMargin(d, 8 * unit, unit))
+        dec.state = State::bitPulse;
+    else if (eqMargin(d, 4 * unit, half))
+        dec.state = State::trailerPulse;
+    else
+        return Event::rejected;
+    return Event::none;
+}
+
+Event bitSpace(Decoder& dec, bool pulse, std::uint32_t d)
+{
+    if (pulse)
+        return Event::rejected;
+    if (dec.necxRepeat && dec.count == 1 && geqMargin(d, 10 * unit, half)) {
         dec.state = State::inactive;
-        if (dec.count == 32) {
-            if (dec.isNecX)
-                dec.necxRepeat = true;
-            return Event::frame;
-        }
         return Event::repeat;
     }
+    if (dec.count > 1)
+        dec.necxRepeat = false;
+    dec.bits <<= 1u;
+    if (eqMargin(d, 3 * unit, half))
+        dec.bits |= 1u;
+    else if (!eqMargin(d, unit, half))
+        return Event::rejected;
+    ++dec.count;
+    dec.state = dec.count == 32 ? State::trailerPulse : State::bitPulse;
+    return Event::none;
+}
+
+Event trailerSpace(Decoder& dec, bool pulse, std::uint32_t d)
+{
+    if (pulse || !geqMargin(d, 10 * unit, half))
+        return Event::rejected;
     dec.state = State::inactive;
-    return Event::rejected;
+    if (dec.count != 32)
+        return Event::repeat;
+    if (dec.isNecX)
+        dec.necxRepeat = true;
+    return Event::frame;
+}
+
+// A bit's or the trailer's mark.
+Event mark(Decoder& dec, bool pulse, std::uint32_t d, State next)
+{
+    if (!pulse || !eqMargin(d, unit, half))
+        return Event::rejected;
+    dec.state = next;
+    return Event::none;
+}
+
+Event step(Decoder& dec, bool pulse, std::uint32_t d)
+{
+    Event event = Event::rejected;
+    switch (dec.state) {
+    case State::inactive:
+        event = inactive(dec, pulse, d);
+        break;
+    case State::headerSpace:
+        event = headerSpace(dec, pulse, d);
+        break;
+    case State::bitPulse:
+        event = mark(dec, pulse, d, State::bitSpace);
+        break;
+    case State::bitSpace:
+        event = bitSpace(dec, pulse, d);
+        break;
+    case State::trailerPulse:
+        event = mark(dec, pulse, d, State::trailerSpace);
+        break;
+    case State::trailerSpace:
+        event = trailerSpace(dec, pulse, d);
+        break;
+    }
+    if (event == Event::rejected)
+        dec.state = State::inactive;
+    return event;
+}
+
+// The frames in a capture and the repeat codes after them, as the decoder reports
+// them; -1 with *note at the first mark or space it rejects.
+int decodeAll(const std::vector<std::uint32_t>& durations, std::vector<std::uint32_t>* frames,
+              bool* necx, int* repeats, std::string* note)
+{
+    Decoder dec;
+    const std::size_t n = durations.size();
+    // The line stays idle after a capture: its last space, or one after its last
+    // mark, lasts until the decoder's timeout.
+    for (std::size_t i = 0; i < n + n % 2; ++i) {
+        const bool pulse = i % 2 == 0;
+        const Event event = step(dec, pulse, i + 1 >= n && !pulse ? UINT32_MAX : durations[i]);
+        if (event == Event::rejected) {
+            *note = "not one NEC frame: the kernel's NEC decoder rejects duration " +
+                    std::to_string(i + 1) +
+                    (i < n ? " (" + std::to_string(durations[i]) + " us)" : " (the end)");
+            return -1;
+        }
+        if (event == Event::repeat && frames->empty()) {
+            *note = "not one NEC frame: a repeat code comes first";
+            return -1;
+        }
+        *repeats += event == Event::repeat ? 1 : 0;
+        if (event == Event::frame) {
+            frames->push_back(dec.bits);
+            *necx = *necx || dec.isNecX;
+        }
+    }
+    return 0;
 }
 
 } // namespace
@@ -276,34 +336,11 @@ Event step(Decoder& dec, bool pulse, std::uint32_t d)
 int necFromDurations(const std::vector<std::uint32_t>& durations, std::uint32_t* code,
                      std::string* note)
 {
-    Decoder dec;
     std::vector<std::uint32_t> frames;
     bool necx = false;
     int repeats = 0;
-    const std::size_t n = durations.size();
-    // The line stays idle after a capture: its last space, or one after its last
-    // mark, lasts until the decoder's timeout.
-    for (std::size_t i = 0; i < n + n % 2; ++i) {
-        const bool pulse = i % 2 == 0;
-        const std::uint32_t d = i + 1 >= n && !pulse ? UINT32_MAX : durations[i];
-        const Event event = step(dec, pulse, d);
-        if (event == Event::rejected) {
-            *note = "not one NEC frame: the kernel's NEC decoder rejects duration " +
-                    std::to_string(i + 1) +
-                    (i < n ? " (" + std::to_string(durations[i]) + " us)" : " (the end)");
-            return -1;
-        }
-        if (event == Event::repeat && frames.empty()) {
-            *note = "not one NEC frame: a repeat code comes first";
-            return -1;
-        }
-        if (event == Event::repeat)
-            ++repeats;
-        if (event == Event::frame) {
-            frames.push_back(dec.bits);
-            necx = necx || dec.isNecX;
-        }
-    }
+    if (decodeAll(durations, &frames, &necx, &repeats, note) != 0)
+        return -1;
     if (frames.empty()) {
         *note = "no NEC frame";
         return -1;

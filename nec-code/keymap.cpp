@@ -73,11 +73,50 @@ Signal keySignal(const Table& table, std::uint64_t scancode, const std::string& 
     return s;
 }
 
+enum class Section { none, protocol, scancodes, other };
+
+// One "key = value" line: a protocol table's protocol or variant, or a scancode.
+int keyLine(Section section, const std::string& line, int number, Table* table,
+            std::vector<Signal>* signals, Failure* failure)
+{
+    const std::size_t equals = line.find('=');
+    if (equals == std::string::npos) {
+        *failure = {number, "not a 'key = value' line"};
+        return -1;
+    }
+    std::string key = trim(line.substr(0, equals));
+    std::string unquotedKey;
+    if (unquote(key, &unquotedKey) == 0)
+        key = unquotedKey;
+    std::string value;
+    const bool isString = unquote(trim(line.substr(equals + 1)), &value) == 0;
+    if (section == Section::protocol && (key == "protocol" || key == "variant")) {
+        if (!isString) {
+            *failure = {number, key + " is a quoted string"};
+            return -1;
+        }
+        (key == "protocol" ? table->protocol : table->variant) = value;
+    } else if (section == Section::scancodes) {
+        std::uint64_t scancode = 0;
+        const bool hex = key.size() > 2 && key[0] == '0' && (key[1] == 'x' || key[1] == 'X');
+        if (!hex || parseUnsigned(key.substr(2), 16, UINT64_MAX, &scancode) != 0) {
+            *failure = {number, "a scancode is 0x and hex digits, not '" + key + "'"};
+            return -1;
+        }
+        if (!isString || value.empty()) {
+            *failure = {number, "a scancode's key is a quoted name, e.g. \"KEY_POWER\""};
+            return -1;
+        }
+        signals->push_back(keySignal(*table, scancode, value));
+    }
+    return 0;
+}
+
 } // namespace
 
 int readKeymap(const std::string& text, std::vector<Signal>* signals, Failure* failure)
 {
-    enum class Section { none, protocol, scancodes, other } section = Section::none;
+    Section section = Section::none;
     Table table;
     const std::vector<std::string> lines = splitLines(text);
     for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -88,47 +127,11 @@ int readKeymap(const std::string& text, std::vector<Signal>* signals, Failure* f
         if (line == "[[protocols]]") {
             section = Section::protocol;
             table = Table{};
-            continue;
-        }
-        if (line[0] == '[') {
-            section = line == "[protocols.scancodes]" && section != Section::none
-                          ? Section::scancodes
-                          : Section::other;
-            continue;
-        }
-        const std::size_t equals = line.find('=');
-        if (equals == std::string::npos) {
-            *failure = {number, "not a 'key = value' line"};
+        } else if (line[0] == '[') {
+            const bool scancodes = line == "[protocols.scancodes]" && section != Section::none;
+            section = scancodes ? Section::scancodes : Section::other;
+        } else if (keyLine(section, line, number, &table, signals, failure) != 0) {
             return -1;
-        }
-        std::string key = trim(line.substr(0, equals));
-        const std::string value = trim(line.substr(equals + 1));
-        std::string unquotedKey;
-        if (unquote(key, &unquotedKey) == 0)
-            key = unquotedKey;
-        std::string string;
-        const bool isString = unquote(value, &string) == 0;
-        if (section == Section::protocol) {
-            if ((key == "protocol" || key == "variant") && !isString) {
-                *failure = {number, key + " is a quoted string"};
-                return -1;
-            }
-            if (key == "protocol")
-                table.protocol = string;
-            else if (key == "variant")
-                table.variant = string;
-        } else if (section == Section::scancodes) {
-            std::uint64_t scancode = 0;
-            const bool hex = key.size() > 2 && key[0] == '0' && (key[1] == 'x' || key[1] == 'X');
-            if (!hex || parseUnsigned(key.substr(2), 16, UINT64_MAX, &scancode) != 0) {
-                *failure = {number, "a scancode is 0x and hex digits, not '" + key + "'"};
-                return -1;
-            }
-            if (!isString || string.empty()) {
-                *failure = {number, "a scancode's key is a quoted name, e.g. \"KEY_POWER\""};
-                return -1;
-            }
-            signals->push_back(keySignal(table, scancode, string));
         }
     }
     return 0;

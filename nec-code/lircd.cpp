@@ -28,7 +28,6 @@ struct Pair {
 };
 
 struct Key {
-    int line = 0;
     std::string name;
     std::vector<std::uint64_t> codes;
     bool raw = false;                     // from raw_codes
@@ -39,7 +38,7 @@ struct Remote {
     std::string name = "(unnamed)";
     std::string flags;
     std::uint64_t bits = 0;
-    std::uint64_t eps = 0; // LIRC's own defaults when the file gives none
+    std::uint64_t eps = 0; // none, as LIRC reads a remote without them
     std::uint64_t aeps = 0;
     Pair header, one, zero, pre, post, foot;
     std::uint64_t plead = 0;
@@ -138,50 +137,60 @@ std::string refusal(const Remote& r, char* forOne, char* forZero)
     return symbols(r, forOne, forZero);
 }
 
+// A key of a space-encoded remote that can be sent: LIRC's bits, pre_data first, each
+// part reversed for REVERSE, each bit as beamfile's digit for it.
+Signal codedSignal(const Remote& r, const Key& k, char forOne, char forZero)
+{
+    const bool reverse = ("|" + lower(r.flags) + "|").find("|reverse|") != std::string::npos;
+    std::uint64_t pre = r.preData;
+    std::uint64_t code = k.codes[0];
+    std::uint64_t post = r.postData;
+    if (reverse) {
+        pre = reversed(pre, r.preBits);
+        code = reversed(code, r.bits);
+        post = reversed(post, r.postBits);
+    }
+    const std::uint64_t lirc = pre << (r.bits + r.postBits) | code << r.postBits | post;
+    Signal s;
+    s.name = k.name;
+    s.sendable = true;
+    for (int i = 31; i >= 0; --i) {
+        const bool one = ((lirc >> static_cast<unsigned>(i)) & 1u) != 0;
+        s.code = s.code << 1u | ((one ? forOne : forZero) == '1' ? 1u : 0u);
+    }
+    char hex[16];
+    (void)std::snprintf(hex, sizeof hex, "0x%08llX", static_cast<unsigned long long>(lirc));
+    s.note = "remote " + r.name + ": " + hex;
+    if (reverse)
+        s.note += " (REVERSE: as sent)";
+    if (forOne == '0')
+        s.note += " (its one is the short gap)";
+    if (k.codes.size() > 1)
+        s.note += " (the first of " + std::to_string(k.codes.size()) + " codes LIRC sends in turn)";
+    return s;
+}
+
 void addSignals(const Remote& r, std::vector<Signal>* signals)
 {
     char forOne = '1';
     char forZero = '0';
     const std::string reason = refusal(r, &forOne, &forZero);
-    const bool reverse = ("|" + lower(r.flags) + "|").find("|reverse|") != std::string::npos;
+    const std::string remote = "remote " + r.name + ": ";
     for (const Key& k : r.keys) {
         Signal s;
         s.name = k.name;
-        const std::string remote = "remote " + r.name + ": ";
         if (k.raw) {
             std::string note;
             s.sendable = necFromDurations(k.durations, &s.code, &note) == 0;
-            s.note = remote + "raw: " + note;
+            s.note = remote;
+            s.note += "raw: " + note;
         } else if (!reason.empty()) {
             s.note = remote + reason;
         } else if (!fits(k.codes[0], r.bits)) {
             s.note = remote + "code " + hexNumber(k.codes[0]) + " is wider than its " +
                      std::to_string(r.bits) + " bits";
         } else {
-            std::uint64_t pre = r.preData;
-            std::uint64_t code = k.codes[0];
-            std::uint64_t post = r.postData;
-            if (reverse) {
-                pre = reversed(pre, r.preBits);
-                code = reversed(code, r.bits);
-                post = reversed(post, r.postBits);
-            }
-            const std::uint64_t lirc = pre << (r.bits + r.postBits) | code << r.postBits | post;
-            for (int i = 31; i >= 0; --i) {
-                const bool one = ((lirc >> static_cast<unsigned>(i)) & 1u) != 0;
-                s.code = s.code << 1u | ((one ? forOne : forZero) == '1' ? 1u : 0u);
-            }
-            s.sendable = true;
-            char hex[16];
-            (void)std::snprintf(hex, sizeof hex, "0x%08llX", static_cast<unsigned long long>(lirc));
-            s.note = remote + hex;
-            if (reverse)
-                s.note += " (REVERSE: as sent)";
-            if (forOne == '0')
-                s.note += " (its one is the short gap)";
-            if (k.codes.size() > 1)
-                s.note += " (the first of " + std::to_string(k.codes.size()) +
-                          " codes LIRC sends in turn)";
+            s = codedSignal(r, k, forOne, forZero);
         }
         signals->push_back(s);
     }
@@ -258,89 +267,125 @@ std::vector<std::string> lineWords(const std::string& line)
     return w;
 }
 
+enum class Section { none, remote, codes, rawCodes };
+
+// A line of a codes section: a key and its codes.
+int codesLine(Remote* remote, const std::vector<std::string>& w, int number, Failure* failure)
+{
+    Key key{w[0], {}, false, {}};
+    for (std::size_t j = 1; j < w.size(); ++j) {
+        std::uint64_t v = 0;
+        if (parseUnsigned(w[j], 0, UINT64_MAX, &v) != 0) {
+            *failure = {number, "the code of " + w[0] + " is a number, not '" + w[j] + "'"};
+            return -1;
+        }
+        key.codes.push_back(v);
+    }
+    if (key.codes.empty()) {
+        *failure = {number, "key " + w[0] + " without a code"};
+        return -1;
+    }
+    remote->keys.push_back(key);
+    return 0;
+}
+
+// A line of a raw_codes section: "name KEY", or durations of the key named last.
+int rawLine(Remote* remote, const std::vector<std::string>& w, int number, Failure* failure)
+{
+    if (lower(w[0]) == "name") {
+        if (w.size() < 2) {
+            *failure = {number, "name without a name"};
+            return -1;
+        }
+        remote->keys.push_back(Key{w[1], {}, true, {}});
+        return 0;
+    }
+    for (const std::string& d : w) {
+        std::uint64_t v = 0;
+        if (remote->keys.empty() || !remote->keys.back().raw ||
+            parseUnsigned(d, 10, UINT32_MAX, &v) != 0) {
+            *failure = {number, "raw_codes hold 'name KEY' and durations, not '" + d + "'"};
+            return -1;
+        }
+        remote->keys.back().durations.push_back(static_cast<std::uint32_t>(v));
+    }
+    return 0;
+}
+
+// A line of a remote outside its codes: a section's start, the remote's end or a
+// parameter.
+int remoteLine(Remote* remote, Section* section, const std::vector<std::string>& w, int number,
+               std::vector<Signal>* signals, Failure* failure)
+{
+    const std::string first = lower(w[0]);
+    const std::string second = w.size() > 1 ? lower(w[1]) : "";
+    std::string error;
+    if (first == "begin" && (second == "codes" || second == "raw_codes")) {
+        *section = second == "codes" ? Section::codes : Section::rawCodes;
+    } else if (first == "end" && second == "remote") {
+        addSignals(*remote, signals);
+        *section = Section::none;
+    } else if (w.size() < 2) {
+        *failure = {number, "parameter " + w[0] + " without a value"};
+        return -1;
+    } else if (w[0][0] == '#') {
+        *failure = {number, "an indented # is not a comment in a lircd.conf"};
+        return -1;
+    } else if (setParameter(remote, w, &error) != 0) {
+        *failure = {number, error};
+        return -1;
+    }
+    return 0;
+}
+
+// A line inside codes or raw_codes: the section's end, or a key.
+int sectionLine(Remote* remote, Section* section, const std::vector<std::string>& w, int number,
+                Failure* failure)
+{
+    const bool raw = *section == Section::rawCodes;
+    const char* name = raw ? "raw_codes" : "codes";
+    if (lower(w[0]) == "end" && w.size() > 1 && lower(w[1]) == name) {
+        *section = Section::remote;
+        return 0;
+    }
+    if (lower(w[0]) == "begin") {
+        *failure = {number, std::string("'begin' inside ") + name};
+        return -1;
+    }
+    return raw ? rawLine(remote, w, number, failure) : codesLine(remote, w, number, failure);
+}
+
 } // namespace
 
 int readLircd(const std::string& text, std::vector<Signal>* signals, Failure* failure)
 {
-    enum class Section { none, remote, codes, rawCodes } section = Section::none;
+    Section section = Section::none;
     Remote remote;
     const std::vector<std::string> lines = splitLines(text);
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const int number = static_cast<int>(i + 1);
-        if (!lines[i].empty() && lines[i][0] == '#')
-            continue;
         const std::vector<std::string> w = lineWords(lines[i]);
-        if (w.empty())
+        if (w.empty() || lines[i][0] == '#')
             continue;
-        const std::string first = lower(w[0]);
-        const std::string second = w.size() > 1 ? lower(w[1]) : "";
-        std::string error;
+        int status = 0;
         if (section == Section::none) {
+            // LIRC reads past anything else between remotes.
+            const std::string first = lower(w[0]);
             if (first == "include") {
                 *failure = {number, "include: name the included file itself"};
                 return -1;
             }
-            if (first == "begin" && second == "remote") {
+            if (first == "begin" && w.size() > 1 && lower(w[1]) == "remote") {
                 section = Section::remote;
                 remote = Remote{};
             }
-            // LIRC reads past anything else between remotes.
-        } else if (section == Section::codes || section == Section::rawCodes) {
-            const bool raw = section == Section::rawCodes;
-            if (first == "end" && second == (raw ? "raw_codes" : "codes")) {
-                section = Section::remote;
-            } else if (first == "begin") {
-                *failure = {number, "'begin' inside " + std::string(raw ? "raw_codes" : "codes")};
-                return -1;
-            } else if (raw && first == "name") {
-                if (w.size() < 2) {
-                    *failure = {number, "name without a name"};
-                    return -1;
-                }
-                remote.keys.push_back(Key{number, w[1], {}, true, {}});
-            } else if (raw) {
-                for (const std::string& d : w) {
-                    std::uint64_t v = 0;
-                    if (remote.keys.empty() || !remote.keys.back().raw ||
-                        parseUnsigned(d, 10, UINT32_MAX, &v) != 0) {
-                        *failure = {number,
-                                    "raw_codes hold 'name KEY' and durations, not '" + d + "'"};
-                        return -1;
-                    }
-                    remote.keys.back().durations.push_back(static_cast<std::uint32_t>(v));
-                }
-            } else {
-                Key key{number, w[0], {}, false, {}};
-                for (std::size_t j = 1; j < w.size(); ++j) {
-                    std::uint64_t v = 0;
-                    if (parseUnsigned(w[j], 0, UINT64_MAX, &v) != 0) {
-                        *failure = {number,
-                                    "the code of " + w[0] + " is a number, not '" + w[j] + "'"};
-                        return -1;
-                    }
-                    key.codes.push_back(v);
-                }
-                if (key.codes.empty()) {
-                    *failure = {number, "key " + w[0] + " without a code"};
-                    return -1;
-                }
-                remote.keys.push_back(key);
-            }
-        } else if (first == "begin" && (second == "codes" || second == "raw_codes")) {
-            section = second == "codes" ? Section::codes : Section::rawCodes;
-        } else if (first == "end" && second == "remote") {
-            addSignals(remote, signals);
-            section = Section::none;
-        } else if (w.size() < 2) {
-            *failure = {number, "parameter " + w[0] + " without a value"};
-            return -1;
-        } else if (w[0][0] == '#') {
-            *failure = {number, "an indented # is not a comment in a lircd.conf"};
-            return -1;
-        } else if (setParameter(&remote, w, &error) != 0) {
-            *failure = {number, error};
-            return -1;
+        } else if (section == Section::remote) {
+            status = remoteLine(&remote, &section, w, number, signals, failure);
+        } else {
+            status = sectionLine(&remote, &section, w, number, failure);
         }
+        if (status != 0)
+            return -1;
     }
     if (section != Section::none) {
         *failure = {static_cast<int>(lines.size()), "the file ends inside a remote"};

@@ -53,13 +53,11 @@ namespace {
 // Control characters other than blanks and line ends mean a binary file (NUL first).
 bool isBinary(const std::string& text)
 {
-    for (const char c : text) {
+    return std::any_of(text.begin(), text.end(), [](char c) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte == 0x7F || (byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r' &&
-                             byte != '\v' && byte != '\f'))
-            return true;
-    }
-    return false;
+        return byte == 0x7F || (byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r' &&
+                                byte != '\v' && byte != '\f');
+    });
 }
 
 // The first line that is neither empty nor (for the formats with # comments in the
@@ -67,7 +65,7 @@ bool isBinary(const std::string& text)
 std::string firstLine(const std::vector<std::string>& lines, bool skipComments)
 {
     for (const std::string& line : lines) {
-        const std::string t = trim(line);
+        std::string t = trim(line);
         if (t.empty() || (skipComments && t[0] == '#'))
             continue;
         return t;

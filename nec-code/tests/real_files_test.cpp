@@ -47,25 +47,31 @@ bool realFilesHere(const char* dir, std::string* why)
     return true;
 }
 
-std::vector<std::string> filesIn(const std::string& dir, bool recursive)
+// The regular files in dir and, if asked, in the folders below it, sorted.
+std::vector<std::string> filesIn(const std::string& top, bool recursive)
 {
     std::vector<std::string> found;
-    DIR* d = opendir(dir.c_str());
-    if (d == nullptr)
-        return found;
-    while (const dirent* e = readdir(d)) {
-        const std::string name = e->d_name;
-        if (name == "." || name == "..")
+    std::vector<std::string> folders = {top};
+    while (!folders.empty()) {
+        const std::string dir = folders.back();
+        folders.pop_back();
+        DIR* d = opendir(dir.c_str());
+        if (d == nullptr)
             continue;
-        const std::string path = dir + "/" + name;
-        if (e->d_type == DT_DIR && recursive) {
-            const std::vector<std::string> inner = filesIn(path, true);
-            found.insert(found.end(), inner.begin(), inner.end());
-        } else if (e->d_type == DT_REG) {
-            found.push_back(path);
+        while (const dirent* e = readdir(d)) {
+            const std::string name = e->d_name;
+            if (name == "." || name == "..")
+                continue;
+            std::string path = dir;
+            path += "/";
+            path += name;
+            if (e->d_type == DT_DIR && recursive)
+                folders.push_back(path);
+            else if (e->d_type == DT_REG)
+                found.push_back(path);
         }
+        closedir(d);
     }
-    closedir(d);
     std::sort(found.begin(), found.end());
     return found;
 }
@@ -180,7 +186,7 @@ std::vector<Expected> keymapKeys(const std::string& text)
     std::string variant;
     bool inScancodes = false;
     for (std::string line : lines(text)) {
-        line = line.substr(0, line.find('#'));
+        line.erase(std::min(line.find('#'), line.size()));
         line.erase(0, line.find_first_not_of(" \t"));
         if (line.rfind("[[protocols]]", 0) == 0) {
             protocol.clear();
@@ -333,71 +339,116 @@ std::string nearestLine(const std::vector<long>& frame)
     return line;
 }
 
-struct LircRun {
-    std::vector<std::vector<long>> frames;
-    std::vector<std::string> decoded; // irsimreceive's key per frame it took
-};
-
-// irsimsend for the keys, then irsimreceive on beamfile's frames for `lines`, each in a
-// folder of its own (irsimsend writes simsend.out there, both log into HOME).
-LircRun lirc(const TempDir& dir, const std::vector<std::string>& keys,
-             const std::vector<std::string>& (*linesFor)(const LircRun&, void*), void* context)
+// LIRC's frames for the keys: irsimsend in a folder of its own (it writes
+// simsend.out there and logs into HOME).
+std::vector<std::vector<long>> lircFrames(const TempDir& dir, const std::vector<std::string>& keys)
 {
-    LircRun run;
     std::string list;
     for (const std::string& k : keys)
         list += k + "\n";
     dir.write("keys", list);
-    const std::vector<std::string> env = {"HOME=" + dir.path()};
     Command send;
     send.program = NEC_CODE_IRSIMSEND;
     send.args = {"-l", dir.file("keys"), "-c", "1", dir.file("remote.conf")};
     send.dir = dir.path();
-    send.env = env;
+    send.env = {"HOME=" + dir.path()};
     send.direct = true;
     const Outcome sent = runCommand(send);
     EXPECT_EQ(sent.status, 0) << sent.err;
-    run.frames = sentFrames(dir.read("simsend.out"));
+    return sentFrames(dir.read("simsend.out"));
+}
+
+// The keys LIRC's decoder, irsimreceive, takes beamfile's frames of these lines for.
+std::vector<std::string> lircTakes(const TempDir& dir, const std::vector<std::string>& sent)
+{
     std::string frames;
-    for (const std::string& line : linesFor(run, context))
+    for (const std::string& line : sent)
         frames += beamfileFrame(line);
     dir.write("frames", frames + "space 2000000\n");
-    Command receive = send;
+    Command receive;
     receive.program = NEC_CODE_IRSIMRECEIVE;
     receive.args = {dir.file("remote.conf"), dir.file("frames")};
+    receive.dir = dir.path();
+    receive.env = {"HOME=" + dir.path()};
+    receive.direct = true;
     const Outcome received = runCommand(receive);
     EXPECT_EQ(received.status, 0) << received.err;
+    std::vector<std::string> keys;
     for (const std::string& line : lines(received.out)) {
         std::istringstream words(line);
         std::string code;
         std::string repeat;
         std::string key;
         if (words >> code >> repeat >> key)
-            run.decoded.push_back(key);
+            keys.push_back(key);
     }
-    return run;
-}
-
-const std::vector<std::string>& givenLines(const LircRun&, void* context)
-{
-    return *static_cast<const std::vector<std::string>*>(context);
-}
-
-const std::vector<std::string>& nearestLines(const LircRun& run, void* context)
-{
-    auto* lines = static_cast<std::vector<std::string>*>(context);
-    for (const std::vector<long>& frame : run.frames)
-        lines->push_back(frame.size() == 67 ? nearestLine(frame) : std::string());
-    return *lines;
+    return keys;
 }
 
 std::string baseName(const std::string& name)
 {
     const std::size_t hash = name.rfind('#');
-    return hash != std::string::npos && hash > 0 &&
-                   name.find_first_not_of("0123456789", hash + 1) == std::string::npos
-               ? name.substr(0, hash)
-               : name;
+    const bool numbered = hash != std::string::npos && hash > 0 && hash + 1 < name.size() &&
+                          name.find_first_not_of("0123456789", hash + 1) == std::string::npos;
+    return numbered ? name.substr(0, hash) : name;
+}
+
+struct Tally {
+    int files = 0, remotes = 0, keys = 0, sent = 0, sentRemotes = 0, repeatedSent = 0;
+    int aliases = 0, timingRefused = 0, duplicates = 0;
+};
+
+// The keys nec-code sends: LIRC's frame of each has beamfile's gaps bit for bit, and
+// LIRC takes beamfile's frame for it.  A repeated name (NAME#2) cannot be asked of
+// irsimsend, only of irsimreceive, which names a code by the first key that has it.
+void checkSent(const TempDir& dir, const std::vector<Row>& sent, Tally* tally)
+{
+    std::vector<std::string> names;
+    std::vector<std::string> wanted;
+    std::vector<std::string> sentLines;
+    for (const Row& row : sent) {
+        if (baseName(row.name) == row.name)
+            names.push_back(row.name);
+        wanted.push_back(baseName(row.name));
+        sentLines.push_back(row.line);
+    }
+    const std::vector<std::vector<long>> frames = lircFrames(dir, names);
+    ASSERT_EQ(frames.size(), names.size());
+    for (std::size_t i = 0, k = 0; i < sent.size(); ++i) {
+        if (baseName(sent[i].name) != sent[i].name)
+            continue;
+        SCOPED_TRACE(sent[i].name);
+        EXPECT_EQ(frames[k].size(), 67u) << "not a header, 32 bits and a ptrail";
+        EXPECT_EQ(nearestLine(frames[k++]), sent[i].line);
+    }
+    const std::vector<std::string> taken = lircTakes(dir, sentLines);
+    ASSERT_EQ(taken.size(), sent.size()) << "irsimreceive on beamfile's frames";
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        if (taken[i] == wanted[i])
+            continue;
+        const auto other = std::find(wanted.begin(), wanted.end(), taken[i]);
+        ASSERT_NE(other, wanted.end()) << wanted[i] << " taken as " << taken[i];
+        EXPECT_EQ(sentLines[static_cast<std::size_t>(other - wanted.begin())], sentLines[i])
+            << wanted[i] << " taken as " << taken[i];
+        ++tally->aliases;
+    }
+    ++tally->sentRemotes;
+    tally->sent += static_cast<int>(sent.size());
+    tally->repeatedSent += static_cast<int>(sent.size() - names.size());
+}
+
+// The keys nec-code refuses for their timing: LIRC takes none of the frames made of
+// beamfile's gaps nearest to its own.
+void checkRefused(const TempDir& dir, const std::vector<std::string>& names, Tally* tally)
+{
+    std::vector<std::string> nearest;
+    for (const std::vector<long>& frame : lircFrames(dir, names)) {
+        if (frame.size() == 67)
+            nearest.push_back(nearestLine(frame));
+    }
+    EXPECT_EQ(lircTakes(dir, nearest), std::vector<std::string>{})
+        << "irsimreceive took beamfile's frame for a key nec-code refused";
+    tally->timingRefused += static_cast<int>(nearest.size());
 }
 
 } // namespace
@@ -407,90 +458,42 @@ TEST(LircCompatRemotes, EverySentKeyIsWhatLircSendsAndTakes)
     std::string why;
     if (!haveLirc(&why))
         GTEST_SKIP() << why;
-    int files = 0;
-    int remotes = 0;
-    int keys = 0;
-    int sent = 0;
-    int sentRemotes = 0;
-    int timingRefused = 0;
-    int duplicates = 0;
-    int repeatedSent = 0;
-    int aliases = 0;
+    Tally tally;
     for (const std::string& file : filesIn(remotesDir, true)) {
         const std::vector<std::string> found = remotesOf(readFile(file));
-        if (found.empty())
-            continue;
-        ++files;
+        tally.files += found.empty() ? 0 : 1;
         for (std::size_t r = 0; r < found.size(); ++r) {
             SCOPED_TRACE(file + ", remote " + std::to_string(r + 1));
-            ++remotes;
+            ++tally.remotes;
             TempDir dir;
             dir.write("remote.conf", found[r]);
             std::string err;
             const std::vector<Row> rows = listed(dir.file("remote.conf"), &err);
             ASSERT_EQ(err, "");
-            keys += static_cast<int>(rows.size());
-            // A repeated name (NAME#2) cannot be asked of irsimsend, only of irsimreceive.
-            std::vector<std::string> names;
-            std::vector<std::string> sentLines;
-            std::vector<std::string> repeated;
-            std::vector<std::string> repeatedLines;
-            std::vector<std::string> refusedNames;
+            std::vector<Row> sent;
+            std::vector<std::string> refused;
             for (const Row& row : rows) {
-                const bool duplicate = baseName(row.name) != row.name;
-                duplicates += duplicate ? 1 : 0;
-                if (row.line != "-") {
-                    (duplicate ? repeated : names).push_back(row.name);
-                    (duplicate ? repeatedLines : sentLines).push_back(row.line);
-                } else if (row.note.find("LIRC would") != std::string::npos && !duplicate) {
-                    refusedNames.push_back(row.name);
-                }
+                const bool repeated = baseName(row.name) != row.name;
+                tally.duplicates += repeated ? 1 : 0;
+                if (row.line != "-")
+                    sent.push_back(row);
+                else if (row.note.find("LIRC would") != std::string::npos && !repeated)
+                    refused.push_back(row.name);
             }
-            if (!names.empty()) {
-                ++sentRemotes;
-                std::vector<std::string> all = sentLines;
-                all.insert(all.end(), repeatedLines.begin(), repeatedLines.end());
-                const LircRun run = lirc(dir, names, givenLines, &all);
-                ASSERT_EQ(run.frames.size(), names.size());
-                for (std::size_t i = 0; i < names.size(); ++i) {
-                    SCOPED_TRACE(names[i]);
-                    EXPECT_EQ(run.frames[i].size(), 67u) << "not header, 32 bits and ptrail";
-                    EXPECT_EQ(nearestLine(run.frames[i]), sentLines[i]);
-                }
-                // LIRC names a code by the first key that has it: another name for
-                // the same frame is the same code.
-                ASSERT_EQ(run.decoded.size(), all.size()) << "irsimreceive on beamfile's frames";
-                for (std::size_t i = 0; i < all.size(); ++i) {
-                    const std::string wanted =
-                        i < names.size() ? names[i] : baseName(repeated[i - names.size()]);
-                    if (run.decoded[i] == wanted)
-                        continue;
-                    const auto alias = std::find(names.begin(), names.end(), run.decoded[i]);
-                    ASSERT_NE(alias, names.end()) << wanted << " taken as " << run.decoded[i];
-                    EXPECT_EQ(sentLines[static_cast<std::size_t>(alias - names.begin())], all[i])
-                        << wanted << " taken as " << run.decoded[i];
-                    ++aliases;
-                }
-                sent += static_cast<int>(all.size());
-                repeatedSent += static_cast<int>(repeated.size());
-            }
-            if (!refusedNames.empty()) {
-                std::vector<std::string> nearest;
-                const LircRun run = lirc(dir, refusedNames, nearestLines, &nearest);
-                EXPECT_EQ(run.decoded, std::vector<std::string>{})
-                    << "irsimreceive took beamfile's frame for a key nec-code refused";
-                timingRefused += static_cast<int>(
-                    std::count_if(nearest.begin(), nearest.end(),
-                                  [](const std::string& line) { return !line.empty(); }));
-            }
+            tally.keys += static_cast<int>(rows.size());
+            if (!sent.empty())
+                checkSent(dir, sent, &tally);
+            if (!refused.empty())
+                checkRefused(dir, refused, &tally);
         }
     }
-    EXPECT_GT(sent, 0);
-    std::cout << "lircd.conf: " << sent << " keys of " << sentRemotes
-              << " NEC remotes: irsimreceive takes beamfile's frame for each (" << aliases
-              << " under another name of the same code), and irsimsend sends each but "
-              << repeatedSent << " repeated names the same; " << timingRefused
-              << " keys refused for their timing, none of whose nearest "
-              << "frames irsimreceive takes; " << keys << " keys in all, " << remotes
-              << " remotes, " << files << " files, " << duplicates << " of them repeated names\n";
+    EXPECT_GT(tally.sent, 0);
+    std::cout << "lircd.conf: " << tally.sent << " keys of " << tally.sentRemotes
+              << " NEC remotes: irsimreceive takes beamfile's frame for each (" << tally.aliases
+              << " under another name of the same code), irsimsend's frame of each (but "
+              << tally.repeatedSent << " repeated names) has beamfile's gaps; "
+              << tally.timingRefused << " keys refused for their timing, none of whose nearest "
+              << "frames irsimreceive takes; " << tally.keys << " keys in all, " << tally.remotes
+              << " remotes, " << tally.files << " files, " << tally.duplicates
+              << " of the keys repeated names\n";
 }
