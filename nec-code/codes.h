@@ -28,23 +28,19 @@ struct Failure {
 
 // The four bytes in the order they go on air, each sent least significant bit first.
 std::uint32_t airCode(std::uint32_t b1, std::uint32_t b2, std::uint32_t b3, std::uint32_t b4);
-std::uint32_t airByte(std::uint32_t code, int index); // index 0 is the first byte on air
-std::string hexByte(std::uint32_t byte);              // "0x0C"
-std::string hexNumber(std::uint64_t value);           // "0x408", lower case, as the kernel prints
+std::string hexNumber(std::uint64_t value); // "0x408", lower case, as the kernel prints
 
 // ---- The kernel's NEC scancodes (drivers/media/rc/ir-nec-decoder.c) ----
 
 enum class NecVariant { nec, necx, nec32 };
 
-const char* variantName(NecVariant variant);
 std::uint32_t variantLargest(NecVariant variant);
 NecVariant variantBySize(std::uint32_t scancode);
 // The frame the kernel's encoder makes of a scancode (ir_nec_scancode_to_raw).
 std::uint32_t scancodeCode(NecVariant variant, std::uint32_t scancode);
-// False where rc_validate_scancode refuses it: a necx address whose second byte is the
-// first one's inverse, a nec32 command whose bytes are inverses.
-bool kernelAccepts(NecVariant variant, std::uint32_t scancode);
-// "nec 0x408", and the kernel's refusal where it has one.
+// "nec 0x408", and the kernel's refusal where it has one (rc_validate_scancode's: a
+// necx address whose second byte is the first one's inverse, a nec32 command whose
+// bytes are inverses).
 std::string scancodeNote(NecVariant variant, std::uint32_t scancode);
 
 // PROTOCOL:SCANCODE as ir-ctl -S takes it, the scancode always hex.  Returns 0 and sets

@@ -14,23 +14,19 @@ std::uint32_t airCode(std::uint32_t b1, std::uint32_t b2, std::uint32_t b3, std:
            reverseBits(b3 & 0xFFu) << 8u | reverseBits(b4 & 0xFFu);
 }
 
-std::uint32_t airByte(std::uint32_t code, int index)
-{
-    return reverseBits((code >> static_cast<unsigned>(24 - 8 * index)) & 0xFFu);
-}
-
-std::string hexByte(std::uint32_t byte)
-{
-    char text[8];
-    (void)std::snprintf(text, sizeof text, "0x%02X", byte & 0xFFu);
-    return text;
-}
-
 std::string hexNumber(std::uint64_t value)
 {
     char text[24];
     (void)std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
     return text;
+}
+
+namespace {
+
+// index 0 is the first byte on air
+std::uint32_t airByte(std::uint32_t code, int index)
+{
+    return reverseBits((code >> static_cast<unsigned>(24 - 8 * index)) & 0xFFu);
 }
 
 const char* variantName(NecVariant variant)
@@ -45,6 +41,8 @@ const char* variantName(NecVariant variant)
     }
     return "nec32";
 }
+
+} // namespace
 
 // The kernel's scancode_bits for each (rc-main.c, protocols[]).
 std::uint32_t variantLargest(NecVariant variant)
@@ -83,6 +81,9 @@ std::uint32_t scancodeCode(NecVariant variant, std::uint32_t scancode)
     return airCode(scancode >> 16u, scancode >> 24u, command, scancode >> 8u);
 }
 
+namespace {
+
+// rc_validate_scancode: false for what the kernel refuses to send as not canonical.
 bool kernelAccepts(NecVariant variant, std::uint32_t scancode)
 {
     if (variant == NecVariant::necx)
@@ -93,7 +94,7 @@ bool kernelAccepts(NecVariant variant, std::uint32_t scancode)
 }
 
 // What the kernel's decoder reports for a frame (ir_nec_bytes_to_scancode).
-static std::uint32_t decodedScancode(std::uint32_t code, NecVariant* variant)
+std::uint32_t decodedScancode(std::uint32_t code, NecVariant* variant)
 {
     const std::uint32_t address = airByte(code, 0);
     const std::uint32_t notAddress = airByte(code, 1);
@@ -111,12 +112,14 @@ static std::uint32_t decodedScancode(std::uint32_t code, NecVariant* variant)
     return address << 8u | command;
 }
 
-static std::string decodedNote(std::uint32_t code)
+std::string decodedNote(std::uint32_t code)
 {
     NecVariant variant = NecVariant::nec;
     const std::uint32_t scancode = decodedScancode(code, &variant);
     return std::string(variantName(variant)) + " " + hexNumber(scancode);
 }
+
+} // namespace
 
 std::string scancodeNote(NecVariant variant, std::uint32_t scancode)
 {
