@@ -5,6 +5,7 @@
 #   (default: test, which includes build; armhf, arm64, valgrind, lint, real,
 #   kernel-vm and gpio-ir-tx-vm include test)
 #   decode: only sigrok-cli, the independent NEC decoder of the traces
+#   test also: ir-keytable, lirc and lirc-compat-remotes, for nec-code's real-file checks
 #   pigpio*: building pigpio's library from its source (scripts/build-pigpio.sh)
 #   real: the stage against the real pigpio, native and both ARMs (scripts/test-real-pigpio.sh)
 set -euo pipefail
@@ -22,6 +23,11 @@ case "${1:-test}" in
 test | armhf | arm64 | real) need+=(sigrok-cli) ;;
 decode) need=(sigrok-cli) ;;
 esac
+# nec-code's checks against files nobody here wrote: Debian's keymaps, LIRC's remotes
+# and LIRC's own encoder and decoder (irsimsend, irsimreceive).
+if [ "${1:-test}" = test ]; then
+    need+=(ir-keytable lirc lirc-compat-remotes)
+fi
 # pigpio's library from Debian's source package: apt-get source needs dpkg-dev
 # (dpkg-source unpacks it and applies Debian's patches).
 case "${1:-test}" in

@@ -155,6 +155,11 @@ TEST_P(MistimedDecoded, OnlyWhenOnTime)
 
 INSTANTIATE_TEST_SUITE_P(Frames, MistimedDecoded, testing::ValuesIn(mistimed), caseName<Mistimed>);
 
+std::string sample(const char* name)
+{
+    return std::string(NEC_CODE_SAMPLES) + "/" + name;
+}
+
 // nec-code's line, sent by beamfile.
 struct Named {
     const char* what;
@@ -176,6 +181,24 @@ const Named named[] = {
     {"extended address, bytes overlap",
      {"0x1234", "0x56"},
      {"Leader code", "Address: 0x34", "Address# error: 0x1234"}},
+    // The kernel's scancodes and the databases' files: what each names comes back.
+    {"nec scancode", {"-S", "nec:0x408"}, goodFrame(0x04, 0x08)},
+    {"necx scancode, second byte 00",
+     {"-S", "necx:0xEE005D"},
+     {"Leader code", "Address: 0xEE", "Address#: 0x00", "Command: 0x5D", "Command#: 0xA2"}},
+    {"Flipper NEC", {"--from", sample("remote.ir"), "Power"}, goodFrame(0x04, 0x08)},
+    {"Flipper NECext",
+     {"--from", sample("remote.ir"), "Input"},
+     {"Leader code", "Address: 0xEE", "Address#: 0x00", "Command: 0x5D", "Command#: 0xA2"}},
+    {"Flipper raw", {"--from", sample("remote.ir"), "Mute"}, goodFrame(0x04, 0x0A)},
+    {"irdb NEC1", {"--from", sample("codes.csv"), "POWER"}, goodFrame(0x04, 0x08)},
+    {"irdb subdevice 0",
+     {"--from", sample("codes.csv"), "INPUT"},
+     {"Leader code", "Address: 0xB8", "Address#: 0x00", "Command: 0x5D", "Command#: 0xA2"}},
+    {"keymap necx", {"--from", sample("keymap.toml"), "KEY_POWER"}, goodFrame(0x04, 0x08)},
+    {"keymap nec", {"--from", sample("keymap.toml"), "KEY_POWER#2"}, goodFrame(0x04, 0x08)},
+    {"lircd.conf", {"--from", sample("lircd.conf"), "KEY_POWER"}, goodFrame(0x04, 0x08)},
+    {"lircd.conf raw", {"--from", sample("lircd.conf"), "KEY_MUTE"}, goodFrame(0x04, 0x09)},
 };
 
 class NecCodeDecoded : public Decoded, public testing::WithParamInterface<Named> {};
@@ -193,5 +216,19 @@ TEST_P(NecCodeDecoded, AsTheCodeNamed)
 }
 
 INSTANTIATE_TEST_SUITE_P(Codes, NecCodeDecoded, testing::ValuesIn(named), caseName<Named>);
+
+// A signal nec-code refuses leaves the file the shell made empty, and beamfile sends
+// nothing from it.
+TEST(NecCodeRefusal, LeavesAnEmptyFileThatBeamfileRefuses)
+{
+    TempDir dir;
+    const Outcome line = runProgram(installedProgram("nec-code"), dir.path(), {},
+                                    {"--from", sample("remote.ir"), "Vol_up"});
+    EXPECT_EQ(line.status, 2);
+    dir.write("expected_message.txt", line.out);
+    const Outcome sent = runProgram(installedProgram("beamfile"), dir.path(), simEnv(dir));
+    EXPECT_EQ(sent.status, 1);
+    EXPECT_EQ(sent.out, "No code to send in expected_message.txt\n");
+}
 
 } // namespace
