@@ -3,9 +3,9 @@
 #   auto    the real pigpio where it is installed, else the kernel's IR transmitter
 #           on a Raspberry Pi, else the stand-in (the default)
 #   real    the real pigpio; configure fails without it
-#   kernel  the project's pigpio on the Linux kernel's IR transmitter (pigpio-lirc/),
+#   kernel  the project's pigpio on the Linux kernel's IR transmitter (pigpio/lirc/),
 #           which needs neither root nor pigpio, and works on the Pi 5
-#   sim     the project's stand-in (pigpio-sim/), a simulated Pi, even where pigpio is
+#   sim     the project's stand-in (pigpio/sim/), a simulated Pi, even where pigpio is
 #
 # pigpio ships no pkg-config file, so the real library is found by its header and
 # library (CMAKE_PREFIX_PATH names a private install).  Either way the programs
@@ -99,13 +99,9 @@ if(kind STREQUAL "sim")
     endif()
 endif()
 
-# The kernel library's tests run in every build with tests, whichever pigpio the
-# programs use; the rules it shares with the stand-in come with either.
+# Our own implementations of pigpio, where the build uses one or tests them.
 if(NOT kind STREQUAL "real" OR BEAM_BUILD_TESTS)
-    add_subdirectory(${PROJECT_SOURCE_DIR}/pigpio-rules ${PROJECT_BINARY_DIR}/pigpio-rules)
-endif()
-if(kind STREQUAL "kernel" OR BEAM_BUILD_TESTS)
-    add_subdirectory(${PROJECT_SOURCE_DIR}/pigpio-lirc ${PROJECT_BINARY_DIR}/pigpio-lirc)
+    add_subdirectory(${PROJECT_SOURCE_DIR}/pigpio ${PROJECT_BINARY_DIR}/pigpio)
 endif()
 
 add_library(beam_pigpio INTERFACE)
@@ -115,7 +111,6 @@ if(kind STREQUAL "real")
 elseif(kind STREQUAL "kernel")
     target_link_libraries(beam_pigpio INTERFACE pigpio_lirc)
 else()
-    add_subdirectory(${PROJECT_SOURCE_DIR}/pigpio-sim ${PROJECT_BINARY_DIR}/pigpio-sim)
     target_link_libraries(beam_pigpio INTERFACE pigpio)
 endif()
 # What pigpio's own build line asks of its users.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the whole test suite against the pigpio stand-in (the
 # kernel library's unit tests included), then builds the programs on the kernel's IR
-# transmitter (pigpio-lirc) and checks what that build alone adds: its install.
+# transmitter (pigpio/lirc) and checks what that build alone adds: its install.
 # Each part has a heading; the last line gives the totals of both, and the exit
 # status is 0 only when every test of both passed.
 set -euo pipefail

@@ -30,7 +30,7 @@ declare -A messages=(
 # them, each set to -1 (which fails as a flag and as an error code alike); SIGINT in
 # the lead burst, held until pigpio is terminated.
 faults=("")
-for fault in $(grep -o '"PIGPIO_SIM_FAIL_[A-Z_]*"' "$(dirname "$0")/../pigpio-sim/sim_controls.cpp"); do
+for fault in $(grep -o '"PIGPIO_SIM_FAIL_[A-Z_]*"' "$(dirname "$0")/../pigpio/sim/sim_controls.cpp"); do
     faults+=("${fault//\"/}=-1")
 done
 faults+=(PIGPIO_SIM_SIGNAL=2@3012)

@@ -1,5 +1,5 @@
 // pigpio's arithmetic on pulse lists: the DMA control blocks (CBs) and out-of-line
-// words (OOLs) a created wave needs.  Merging is in pigpio-rules, shared with the
+// words (OOLs) a created wave needs.  Merging is in pigpio/rules, shared with the
 // kernel transmitter library.
 #include "sim_core.h"
 

@@ -1,6 +1,6 @@
 /*
  * Inspection and control of the pigpio stand-in, for tests in the same process.
- * In code and environment variables the stand-in is called `sim` (pigpio-sim,
+ * In code and environment variables the stand-in is called `sim` (pigpio/sim,
  * pigpioSim*, PIGPIO_SIM_*), because it simulates a Raspberry Pi, and a short word
  * without a hyphen fits names and environment variables alike.
  * Nothing here exists in the real library: programs never include this header;

@@ -1,6 +1,6 @@
 // The exported functions: pigpio's interface (pigpio.h) and the stand-in's own
 // inspection interface (pigpio_sim.h).  Every check of a call's arguments is here
-// (pigpio's own, with their complaints, from pigpio-rules); each pigpio call is
+// (pigpio's own, with their complaints, from pigpio/rules); each pigpio call is
 // logged with its result, and what the state returns to be reported, is reported.
 #include <string>
 

@@ -1,5 +1,5 @@
 // Everything the stand-in writes: its messages on stderr (pigpio's own complaints
-// come from pigpio-rules), the call log in memory and in PIGPIO_SIM_LOG, the
+// come from pigpio/rules), the call log in memory and in PIGPIO_SIM_LOG, the
 // warnings there, the VCD trace (PIGPIO_SIM_VCD), the origin file
 // (PIGPIO_SIM_ORIGIN) and the report at the end of the process.  It reads the
 // state, and changes nothing but its own.
