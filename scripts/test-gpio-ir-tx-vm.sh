@@ -208,6 +208,7 @@ cp "$dtbs/one.dtb" "$dtbs/loopback.dtb"
 cp "$kernel/busybox" "$root/bin/busybox"
 cp "$kernel"/modules/*.ko "$root/modules/"
 install -m 755 tests/gpio-ir-tx-vm/init.sh "$root/init"
+install -m 644 scripts/lib/vm-guest.sh "$root/guest.sh"
 printf 'root:x:0:0::/:/bin/sh\nbeam:x:1000:1000::/tmp:/bin/sh\nviewer:x:1001:1001::/tmp:/bin/sh\n' \
     >"$root/etc/passwd"
 printf 'root:x:0:\nvideo:x:44:viewer\nbeam:x:1000:\nviewer:x:1001:\n' >"$root/etc/group"

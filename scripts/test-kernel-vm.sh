@@ -98,6 +98,7 @@ if ldd /bin/busybox >/dev/null 2>&1; then
 fi
 cp /bin/busybox "$root/bin/"
 install -m 755 tests/kernel-vm/init.sh "$root/init"
+install -m 644 scripts/lib/vm-guest.sh "$root/guest.sh"
 cp "$reader" build/tests/kernel-vm/lirc_write_clock.so "$root/tools/"
 # Every shared library an ELF file in the initramfs needs, the loader included,
 # at the path where the host's loader found it.

@@ -11,16 +11,6 @@
 
 namespace {
 
-std::string lineOf(const Signal& s)
-{
-    if (!s.sendable)
-        return "-";
-    std::string line;
-    for (int i = 31; i >= 0; --i)
-        line += ((s.code >> static_cast<unsigned>(i)) & 1u) != 0 ? '1' : '0';
-    return line;
-}
-
 } // namespace
 
 TEST(Scancode, NamesTheBytesTheKernelSends)

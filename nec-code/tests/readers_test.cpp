@@ -17,16 +17,6 @@ struct Row {
     std::string note; // a part of its note
 };
 
-std::string lineOf(const Signal& s)
-{
-    if (!s.sendable)
-        return "-";
-    std::string line;
-    for (int i = 31; i >= 0; --i)
-        line += ((s.code >> static_cast<unsigned>(i)) & 1u) != 0 ? '1' : '0';
-    return line;
-}
-
 void expectRows(const std::string& text, const std::vector<Row>& rows)
 {
     std::vector<Signal> signals;

@@ -9,20 +9,8 @@
 # The initramfs holds /cases/NAME/ (files boot, setup, mode and programs, and the
 # message file), the senders in /beam, the modules in /modules, and /etc/passwd
 # and /etc/group with root, beam (not in group video) and viewer (in it).
-/bin/busybox mkdir -p /bin /proc /sys /dev /tmp
-/bin/busybox --install -s /bin
-export PATH=/bin
-mount -t proc proc /proc
-mount -t sysfs sysfs /sys
-mount -t devtmpfs devtmpfs /dev
-mount -t tmpfs tmpfs /tmp
-
-say() {
-    echo "BEAMVM $*"
-}
-took() {
-    say "TOOK $1 $(cut -d' ' -f1 /proc/uptime)"
-}
+# busybox, the mounts, say and took (scripts/lib/vm-guest.sh).
+. /guest.sh
 boot=$(sed -n 's/.*beam\.boot=\([a-z0-9]*\).*/\1/p' /proc/cmdline)
 say "KERNEL $(uname -r)"
 say "BOOT $boot"

@@ -7,21 +7,8 @@
 # The initramfs holds /cases/NAME/ (a file `program`, beamfile or beamones, the
 # message file, and `setup`: plain, device=PATH, user, carrier or notx), /replay/NAME.frame
 # (the stand-in's frames), the senders in /beam/bin and the tools in /tools.
-/bin/busybox mkdir -p /bin /proc /sys /dev /tmp
-/bin/busybox --install -s /bin
-export PATH=/bin
-mount -t proc proc /proc
-mount -t sysfs sysfs /sys
-mount -t devtmpfs devtmpfs /dev
-mount -t tmpfs tmpfs /tmp
-
-say() {
-    echo "BEAMVM $*"
-}
-# Seconds since the kernel started, at the end of a step.
-took() {
-    say "TOOK $1 $(cut -d' ' -f1 /proc/uptime)"
-}
+# busybox, the mounts, say and took (scripts/lib/vm-guest.sh).
+. /guest.sh
 # Marks every line of a tool, its complaints included, for the host to compare.
 marked() {
     "$@" 2>&1 | sed 's/^/BEAMVM /'
