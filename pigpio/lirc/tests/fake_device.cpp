@@ -56,14 +56,15 @@ void record(const std::string& call)
     }
 }
 
-void stamp(const char* event)
+// `at`: when the event happened, if not now; writing the line takes time of its own.
+void stamp(const char* event, uint64_t at = 0)
 {
     const Fake& f = fake();
     if (f.timesPath.empty()) {
         return;
     }
-    const std::string line =
-        std::string(event) + " " + std::to_string(pigpio_rules::monotonicNs()) + "\n";
+    const std::string line = std::string(event) + " " +
+                             std::to_string(at != 0 ? at : pigpio_rules::monotonicNs()) + "\n";
     const int fd = ::open(f.timesPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (fd >= 0) {
         pigpio_rules::writeAll(fd, line);
@@ -295,7 +296,7 @@ ssize_t deviceWrite(int fd, const void* data, size_t size)
     device->writes.push_back(written);
     const uint64_t start = pigpio_rules::monotonicNs();
     if (device->realTime) {
-        fake_lirc::stamp("write");
+        fake_lirc::stamp("write", start);
         pigpio_rules::sleepUntil(start + total * 1000u);
         fake_lirc::stamp("written");
     }
