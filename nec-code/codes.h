@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "nec_code.h" // airCode: the bytes on air as a code
+
 struct Signal {
     std::string name;
     bool sendable = false;
@@ -26,8 +28,6 @@ struct Failure {
     std::string what;
 };
 
-// The four bytes in the order they go on air, each sent least significant bit first.
-std::uint32_t airCode(std::uint32_t b1, std::uint32_t b2, std::uint32_t b3, std::uint32_t b4);
 std::string hexNumber(std::uint64_t value); // "0x408", lower case, as the kernel prints
 
 // ---- The kernel's NEC scancodes (drivers/media/rc/ir-nec-decoder.c) ----

@@ -8,12 +8,6 @@
 
 #include <cstdio>
 
-std::uint32_t airCode(std::uint32_t b1, std::uint32_t b2, std::uint32_t b3, std::uint32_t b4)
-{
-    return reverseBits(b1 & 0xFFu) << 24u | reverseBits(b2 & 0xFFu) << 16u |
-           reverseBits(b3 & 0xFFu) << 8u | reverseBits(b4 & 0xFFu);
-}
-
 std::string hexNumber(std::uint64_t value)
 {
     char text[24];

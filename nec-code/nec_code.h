@@ -74,14 +74,21 @@ inline std::uint32_t reverseBits(std::uint32_t byte)
     return r;
 }
 
+// The four bytes (the low 8 bits of each) in the order they go on air, each sent
+// least significant bit first.
+inline std::uint32_t airCode(std::uint32_t b1, std::uint32_t b2, std::uint32_t b3, std::uint32_t b4)
+{
+    return reverseBits(b1 & 0xFFu) << 24u | reverseBits(b2 & 0xFFu) << 16u |
+           reverseBits(b3 & 0xFFu) << 8u | reverseBits(b4 & 0xFFu);
+}
+
 // Address 0..0xFF is sent with its inverse; 0x100..0xFFFF is an extended 16-bit address,
 // sent low byte first, which takes the place of the inverse.
 inline std::uint32_t necCode(std::uint16_t address, std::uint8_t command)
 {
-    const std::uint32_t first = address & 0xFFu;
-    const std::uint32_t second = address <= 0xFF ? ~first & 0xFFu : address >> 8u;
-    return reverseBits(first) << 24 | reverseBits(second) << 16 | reverseBits(command) << 8 |
-           reverseBits(~command & 0xFFu);
+    const std::uint32_t a = address;
+    const std::uint32_t c = command;
+    return airCode(a, a <= 0xFFu ? ~a : a >> 8u, c, ~c);
 }
 
 // The line of a message file: '0'/'1' for each bit, first sent first.

@@ -90,8 +90,7 @@ bool gpioIrTxLoaded(const std::string& sysfs);
 /* A device the library opened, or one bound to the tree that it could not open. */
 struct Transmitter {
     std::string path;
-    int fd = -1; // -1: not open (openErrno says why)
-    int openErrno = 0;
+    int fd = -1;           // -1: not open (permission denied)
     uint32_t features = 0; // LIRC_GET_FEATURES
     bool inTree = false;   // its driver is bound to a gpio-ir-tx node
     unsigned gpio = 0;     // that node's GPIO

@@ -62,7 +62,6 @@ Transmitter transmitterOf(const Probe& tried)
     Transmitter device;
     device.path = tried.path;
     device.fd = tried.fd;
-    device.openErrno = tried.openErrno;
     device.features = tried.features;
     return device;
 }
@@ -114,6 +113,13 @@ std::string gpioList(const std::vector<TreeNode>& tree)
         gpios.push_back(std::to_string(node.gpio));
     }
     return listed(gpios);
+}
+
+// What makes `gpio` a transmitter on a Raspberry Pi.
+std::string overlayFix(unsigned gpio)
+{
+    return pigpio_rules::format("put dtoverlay=gpio-ir-tx,gpio_pin=%u in %s and reboot", gpio,
+                                kConfigFile);
 }
 
 // Why no /dev/lirc device belongs to a node of the tree.
@@ -265,8 +271,8 @@ int refuseGpio(const std::vector<TreeNode>& tree, unsigned gpio)
 {
     complain("gpioWaveCreate",
              "the wave is for GPIO %u, but the IR transmitter (gpio-ir-tx in the device tree) "
-             "is on GPIO %s: put dtoverlay=gpio-ir-tx,gpio_pin=%u in %s and reboot",
-             gpio, gpioList(tree).c_str(), gpio, kConfigFile);
+             "is on GPIO %s: %s",
+             gpio, gpioList(tree).c_str(), overlayFix(gpio).c_str());
     return kNotPermitted;
 }
 
@@ -298,8 +304,7 @@ int transmitterFor(const Transmitters& open, unsigned gpio)
                 hasNodeOn(open.tree, gpio)
                     ? "unset PIGPIO_LIRC_DEVICE, or name the transmitter on GPIO " +
                           std::to_string(gpio)
-                    : pigpio_rules::format("put dtoverlay=gpio-ir-tx,gpio_pin=%u in %s and reboot",
-                                           gpio, kConfigFile);
+                    : overlayFix(gpio);
             complain(fn,
                      "the wave is for GPIO %u, but %s (PIGPIO_LIRC_DEVICE) is the IR transmitter "
                      "on GPIO %u (gpio-ir-tx in the device tree): %s",
