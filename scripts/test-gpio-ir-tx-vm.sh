@@ -88,19 +88,6 @@ vmApt=("${privateAptEnv[@]}")
 vmAptUpdate=("${privateAptEnv[@]}" apt-get update -qq)
 compgen -G "$vm/apt/lists/*_Packages*" >/dev/null || "${vmAptUpdate[@]}"
 
-versionOf() {
-    "${vmApt[@]}" apt-cache show --no-all-versions "$1" 2>/dev/null | awk '$1 == "Version:" { print $2; exit }'
-}
-# The kernel, its headers, Debian's source of it and the host's kernel build tools,
-# all of the kernel package's version (linux-source-6.1 for 6.1.192-3, say), and
-# busybox for the userland.
-downloadKernel() {
-    local version release=${1#linux-image-} series
-    version=$(versionOf "$1")
-    series=$(sed -E 's/^([0-9]+\.[0-9]+).*/\1/' <<<"$version")
-    vmFetch "$cache/$1/deb" "$1" "linux-headers-$release" "linux-headers-${release%-arm64}-common" \
-        "linux-source-$series=$version" "linux-kbuild-$series:amd64=$version" busybox-static
-}
 # The patches that make the three modules build and behave as on a Pi; each must
 # apply, or the build would quietly be of something else.
 patchSource() {
@@ -112,7 +99,7 @@ patchSource() {
     sed -i "s/$(sed 's/[][\/.*^$]/\\&/g' <<<"$from")/$to/" "$file"
 }
 buildCache() {
-    local dir=$cache/$1 release=${1#linux-image-} series deb src build headers
+    local dir=$1 release=$2 series deb src build headers
     local unpacked=$dir/unpacked
     for deb in "$dir"/deb/*.deb; do
         case $deb in
@@ -160,16 +147,13 @@ buildCache() {
     rm -rf "$unpacked" "$dir/deb" "$dir/src"
     mv "$dir/vmlinuz.part" "$dir/vmlinuz"
 }
-vmKernel linux-image-arm64 "$cache" vmlinuz downloadKernel
+# The kernel, its headers, Debian's source of it and the host's kernel build tools,
+# all of one version, and busybox for the userland.
+vmKernel arm64 amd64 "$cache" vmlinuz busybox-static
 image=$vmImage
-kernel=$cache/$image
-# The same package name may come in a new version.
-if [ -f "$kernel/vmlinuz" ] && [ "$(cat "$kernel/version")" != "$(versionOf "$image")" ]; then
-    rm -rf "$kernel"
-    downloadKernel "$image"
-fi
-[ -f "$kernel/vmlinuz" ] || buildCache "$image"
-release=${image#linux-image-}
+release=$vmRelease
+kernel=$vmDir
+[ -f "$kernel/vmlinuz" ] || buildCache "$kernel" "$release"
 echo "$image $(cat "$kernel/version"), modules: $(cd "$kernel/modules" && echo *.ko)"
 
 vmStep "device trees and initramfs"

@@ -67,13 +67,10 @@ cmake --install build-kernel --prefix "$PWD/$root/beam" >/dev/null
 
 vmStep "Debian's kernel"
 [ "$(id -u)" -eq 0 ] || vmAptUpdate=(sudo "${vmAptUpdate[@]}")
-downloadKernel() {
-    vmFetch "$vm/cache/$1/deb" "$1"
-}
 # The kernel package, unpacked into the cache.  Only the kernel and three modules
 # are kept; vmlinuz comes last, so its presence means the cache is whole.
 unpackKernel() {
-    local cache=$vm/cache/$1 release=${1#linux-image-} module
+    local cache=$1 release=$2 module
     dpkg-deb -x "$cache"/deb/*.deb "$cache/unpacked"
     dpkg-deb -f "$cache"/deb/*.deb Version >"$cache/version"
     for module in rc-core ir-nec-decoder rc-loopback; do
@@ -83,11 +80,11 @@ unpackKernel() {
     rm -rf "$cache/unpacked" "$cache/deb"
     mv "$cache/vmlinuz.part" "$cache/vmlinuz"
 }
-vmKernel linux-image-amd64 "$vm/cache" vmlinuz downloadKernel
+vmKernel amd64 "" "$vm/cache" vmlinuz
 image=$vmImage
-[ -f "$vm/cache/$image/vmlinuz" ] || unpackKernel "$image"
-release=${image#linux-image-}
-cache=$vm/cache/$image
+release=$vmRelease
+cache=$vmDir
+[ -f "$cache/vmlinuz" ] || unpackKernel "$cache" "$release"
 echo "$image $(cat "$cache/version")"
 
 vmStep "initramfs"

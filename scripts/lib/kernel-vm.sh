@@ -6,6 +6,8 @@
 #
 # The apt commands run with the prefix in vmApt (empty: the system's apt; a private
 # one's, see private-apt.sh), and vmAptUpdate is the command that refreshes its lists.
+# shellcheck source=kernel-choice.sh
+. "$(dirname "${BASH_SOURCE[0]}")/kernel-choice.sh"
 vmApt=()
 vmAptUpdate=(apt-get update -qq)
 vmStarted=$SECONDS
@@ -13,13 +15,6 @@ vmStarted=$SECONDS
 # "== TEXT (N s)", N the seconds since the stage started.
 vmStep() {
     printf '== %s (%d s)\n' "$1" $((SECONDS - vmStarted))
-}
-
-# The kernel image package a metapackage (linux-image-amd64, linux-image-arm64)
-# depends on, by the package lists.
-vmImageName() {
-    "${vmApt[@]}" apt-cache depends "$1" 2>/dev/null |
-        awk '$1 == "Depends:" && $2 ~ /^linux-image-/ { print $2; exit }'
 }
 
 # vmFetch DIR PACKAGE...: the packages' .deb files (NAME or NAME=VERSION) into DIR,
@@ -32,27 +27,71 @@ vmFetch() {
     (cd "$dir" && "${vmApt[@]}" apt-get download -q -o APT::Sandbox::User=root "$@" >/dev/null)
 }
 
-# vmKernel META CACHE DONE DOWNLOAD
-# Sets vmImage to the kernel image package META depends on.  Unless
-# CACHE/IMAGE/DONE exists, calls DOWNLOAD IMAGE (a function that fetches what the
-# cache is made from, its status apt's); a package list older than the archive may
-# name a kernel no longer there, so when that fails the lists are refreshed once
-# and the name asked again.  The caller then makes CACHE/IMAGE/DONE from what was
-# downloaded.  The caches of other kernels, which META no longer names, go.
+# vmChoose FLAVOUR BUILD: kernelChoose (kernel-choice.sh) on the indexes, its
+# notes said; sets vmChoice to its lines and returns its status.
+vmChoose() {
+    local status=0
+    vmChoice=$(kernelIndexes | kernelChoose "$1" "$2") || status=$?
+    sed -n 's/^passed \([^ ]*\) \([^ ]*\): no \(.*\)/  passed over \2 \1: the archive has no \3 of that version/p
+            s/^unsigned \([^ ]*\) \([^ ]*\)/  \1 \2: the archive has no signed image; its -unsigned twin is the same kernel/p' \
+        <<<"$vmChoice"
+    return $status
+}
+
+# vmKernel FLAVOUR BUILD CACHE DONE [EXTRA...]
+# The newest kernel of FLAVOUR whose packages the archive has whole (with BUILD, an
+# architecture, those for building modules too: see kernelChoose), kept in
+# CACHE/IMAGE_VERSION.  Sets vmImage (the signed image's name), vmVersion,
+# vmRelease (as uname -r gives it) and vmDir, that folder.  Unless vmDir/DONE
+# exists, vmDir/deb then holds the chosen packages and the EXTRA ones (names), and
+# the caller makes vmDir/DONE from them.  Package lists older than the archive
+# may name packages no longer there: when the choice or its download fails, the
+# lists are refreshed once and the choice made again.  Where the archive has no
+# whole kernel even then, the newest whole one in CACHE serves, and it says so.
+# The caches of other kernels go.
 vmKernel() {
-    local meta=$1 cache=$2 done=$3 download=$4
-    vmImage=$(vmImageName "$meta")
-    if [ -z "$vmImage" ] || { [ ! -f "$cache/$vmImage/$done" ] && ! "$download" "$vmImage"; }; then
-        "${vmAptUpdate[@]}"
-        vmImage=$(vmImageName "$meta")
-        if [ -z "$vmImage" ]; then
-            echo "kernel-vm: apt-cache knows no $meta" >&2
+    local flavour=$1 build=$2 cache=$3 done=$4 try chose
+    shift 4
+    vmDir=
+    for try in first refreshed; do
+        if [ $try = refreshed ]; then
+            echo "  refreshing the package lists and choosing again"
+            "${vmAptUpdate[@]}"
+        fi
+        vmChoose "$flavour" "$build" || continue
+        chose=$(sed -n 's/^chose //p' <<<"$vmChoice")
+        read -r vmVersion vmImage vmRelease <<<"$chose"
+        vmDir=$cache/${vmImage}_$vmVersion
+        echo "  chose $vmImage $vmVersion, the newest kernel whose packages the archive has whole"
+        [ ! -f "$vmDir/$done" ] || break
+        # shellcheck disable=SC2046 # the fetch line is a list of words
+        if vmFetch "$vmDir/deb" $(sed -n 's/^fetch //p' <<<"$vmChoice") "$@"; then
+            break
+        fi
+        echo "  the download of $vmImage $vmVersion failed"
+        vmDir=
+    done
+    if [ -z "$vmDir" ]; then
+        local dir
+        for dir in "$cache"/*/; do
+            [ -f "$dir$done" ] || continue
+            dir=${dir%/}
+            dir=${dir##*/}
+            if [ -z "$vmDir" ] || dpkg --compare-versions "${dir#*_}" gt "$vmVersion"; then
+                vmImage=${dir%_*}
+                vmVersion=${dir#*_}
+                vmDir=$cache/$dir
+            fi
+        done
+        if [ -z "$vmDir" ]; then
+            echo "kernel-vm: the archive has no $flavour kernel with every package the stage needs, and none is cached:" >&2
+            sed -n 's/^passed \([^ ]*\) \([^ ]*\): no /  \2 \1: no /p' <<<"$vmChoice" >&2
             exit 1
         fi
-        [ -f "$cache/$vmImage/$done" ] || "$download" "$vmImage"
+        vmRelease=${vmImage#linux-image-}
+        echo "  the archive has no $flavour kernel it can provide whole now: using the cached $vmImage $vmVersion"
     fi
-    mkdir -p "$cache"
-    find "$cache" -mindepth 1 -maxdepth 1 ! -name "$vmImage" -exec rm -rf {} +
+    find "$cache" -mindepth 1 -maxdepth 1 ! -name "${vmDir##*/}" -exec rm -rf {} +
 }
 
 # vmModule DIR NAME DEST: the module NAME found under DIR (an unpacked kernel's
