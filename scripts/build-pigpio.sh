@@ -138,7 +138,18 @@ fetchSource() {
     fi
     forApt "$work/get"
     echo "== pigpio: apt-get source pigpio"
-    if ! (cd "$work/get" && "${apt[@]}" source pigpio >>"$work/apt.log" 2>&1); then
+    getSource() {
+        (cd "$work/get" && "${apt[@]}" source pigpio >>"$work/apt.log" 2>&1)
+    }
+    # The system's index may be older than the archive and name a version it has
+    # since dropped: then it is refreshed once, where this user may.
+    if ! getSource && [ "${apt[0]}" = apt-get ] && [ "$(id -u)" -eq 0 ]; then
+        echo "== pigpio: refreshing the system's package lists and trying again"
+        apt-get update -qq >>"$work/apt.log" 2>&1 || true
+        rm -rf "${work:?}/get/"*
+        getSource || true
+    fi
+    if [ ! -f "$work"/get/pigpio_*.dsc ]; then
         local why
         why=$(grep -m1 -E '^(E|W): .*(Failed to fetch|Unable to|Could not|No source|not signed|Temporary failure)' "$work/apt.log" ||
             grep -m1 -E '^E: ' "$work/apt.log" || echo "apt-get source failed")
