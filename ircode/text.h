@@ -1,6 +1,6 @@
-// The few text helpers every reader of nec-code shares.
-#ifndef NEC_TEXT_H
-#define NEC_TEXT_H
+// The few text helpers every reader of signals shares.
+#ifndef IRCODE_TEXT_H
+#define IRCODE_TEXT_H
 
 #include <cstdint>
 #include <string>

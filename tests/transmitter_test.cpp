@@ -189,6 +189,94 @@ TEST_F(Transmitter, BuildFrameIsTheFrameEmitCodeSends)
     }
 }
 
+// The durations a frame of beamfile's goes on air as, before the carrier rounds them.
+std::vector<uint32_t> frameDurations(const Frame& f, const std::string& code)
+{
+    std::vector<uint32_t> d = {static_cast<uint32_t>(f.leadBurstUs),
+                               static_cast<uint32_t>(f.leadGapUs)};
+    for (const char bit : code) {
+        d.push_back(static_cast<uint32_t>(bit == '1' ? f.oneBurstUs : f.zeroBurstUs));
+        d.push_back(static_cast<uint32_t>(bit == '1' ? f.oneGapUs : f.zeroGapUs));
+    }
+    if (f.trailBurst != 0) {
+        d.push_back(static_cast<uint32_t>(f.oneBurstUs));
+    }
+    return d;
+}
+
+// A press of the frame's own durations is the frame, record for record, and the
+// count taken before building is the count built; a press that does not fit is
+// marked, never written past the buffer.
+TEST_F(Transmitter, PressOfAFramesDurationsIsThatFrame)
+{
+    Frame odd;
+    odd.gpioPin = 7;
+    odd.carrierHz = 36000;
+    odd.dutyCycle = 0.33;
+    odd.leadBurstUs = 3000;
+    odd.leadGapUs = 2000;
+    odd.oneBurstUs = 1000;
+    odd.zeroBurstUs = 400;
+    odd.oneGapUs = 1500;
+    odd.zeroGapUs = 700;
+    const struct {
+        const char* what;
+        Frame frame;
+        std::string code;
+    } cases[] = {
+        {"the example", Frame{}, "00000000111111111010001001011101"},
+        {"ones", Frame{}, std::string(32, '1')},
+        {"other timings", odd, "0110"},
+        {"the longest that fits", Frame{}, std::string(262, '0')},
+        {"too long", Frame{}, std::string(263, '1')},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Frame& f = c.frame;
+        PulseBuffer frame;
+        const int32_t frameCount =
+            buildFrame(f.gpioPin, f.carrierHz, f.dutyCycle, f.leadBurstUs, f.leadGapUs,
+                       f.oneBurstUs, f.zeroBurstUs, f.oneGapUs, f.zeroGapUs, f.trailBurst,
+                       c.code.c_str(), c.code.size(), frame);
+        const std::vector<uint32_t> d = frameDurations(f, c.code);
+        PulseBuffer press;
+        const int32_t pressCount =
+            buildPress(f.gpioPin, f.carrierHz, f.dutyCycle, d.data(), d.size(), press);
+        ASSERT_EQ(pressCount, frameCount);
+        const int64_t counted = pressPulseCount(f.carrierHz, f.dutyCycle, d.data(), d.size());
+        if (frameCount <= maxFramePulses) {
+            EXPECT_EQ(counted, frameCount);
+        } else {
+            EXPECT_GT(counted, maxFramePulses);
+        }
+        for (int32_t i = 0; i < std::min(pressCount, maxFramePulses); ++i) {
+            SCOPED_TRACE(i);
+            const auto k = static_cast<size_t>(i);
+            EXPECT_EQ(press[k].gpioOn, frame[k].gpioOn);
+            EXPECT_EQ(press[k].gpioOff, frame[k].gpioOff);
+            EXPECT_EQ(press[k].usDelay, frame[k].usDelay);
+        }
+    }
+}
+
+TEST_F(Transmitter, PressGoesOutAsOneWaveOrNotAtAll)
+{
+    const std::vector<uint32_t> fits = {889, 889, 1778, 1778, 889};
+    EXPECT_EQ(emitPress(24, 36000, 0.5, fits.data(), fits.size()), 0);
+    // 889 us at 36 kHz is 32 periods: 64 + 1 + 128 + 1 + 64 records.
+    EXPECT_EQ(createdPulses().size(), 258U);
+
+    pigpioSimReset();
+    pigpioSimUseVirtualClock(1);
+    // 6000 periods of one mark are 12000 records: refused before pigpio is started.
+    const std::vector<uint32_t> tooLong = {static_cast<uint32_t>(6000 * 1e6 / 38000 + 1)};
+    EXPECT_EQ(pressPulseCount(38000, 0.5, tooLong.data(), tooLong.size()), 12000);
+    EXPECT_EQ(emitPress(24, 38000, 0.5, tooLong.data(), tooLong.size()), 1);
+    EXPECT_TRUE(callLog().empty());
+    EXPECT_EQ(emitPress(32, 38000, 0.5, fits.data(), fits.size()), 1);
+    EXPECT_TRUE(callLog().empty());
+}
+
 // --- Carrier synthesis and gaps ----------------------------------------------
 
 struct BurstCase {

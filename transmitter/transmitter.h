@@ -1,9 +1,11 @@
 // The infrared transmitter: expands a code of '0' and '1' characters into an
-// NEC-timed frame of carrier pulses and plays it once on a GPIO line through
-// pigpio's waveform facility.
+// NEC-timed frame of carrier pulses, or a press given as durations into the same
+// kind of bursts and gaps, and plays it once on a GPIO line through pigpio's
+// waveform facility.
 //
 // Every function here has internal linkage, so each program that includes the
-// header gets its own private copy.  Nothing is allocated on the heap and no
+// header gets its own private copy; the entry points a program may leave unused
+// say so.  Nothing is allocated on the heap and no
 // state outlives a call: emitCode owns the pulse buffer, transmitWave owns pigpio.
 #ifndef BEAM_TRANSMITTER_H
 #define BEAM_TRANSMITTER_H
@@ -196,12 +198,73 @@ static int32_t buildFrame(uint32_t gpioPin, int32_t carrierHz, double dutyCycle,
     return pulseCount;
 }
 
+// How many records a press of durations (mark first, alternating, microseconds)
+// takes: two per carrier period of each mark, as carrierFrequency makes it, and
+// one per space.  Counted apart from the building so that a press pigpio would
+// refuse is refused, with this number, before pigpio is touched; 64 bits, as a
+// long press can need more records than 32 bits count.
+[[maybe_unused]] static int64_t pressPulseCount(int32_t carrierHz, double dutyCycle,
+                                                const uint32_t* durations, size_t count)
+{
+    (void)dutyCycle; // the periods do not depend on it; the parameter keeps the calls alike
+    const double cycleUs = 1000000.0 / carrierHz;
+    int64_t records = 0;
+    for (size_t i = 0; i < count; ++i) {
+        if (i % 2 == 0) {
+            const double cycles = std::round(durations[i] / cycleUs);
+            records += cycles > 0.0 ? 2 * static_cast<int64_t>(cycles) : 0;
+        } else {
+            ++records;
+        }
+    }
+    return records;
+}
+
+// Expands a press into records by the frame's own rules: each mark a burst of
+// whole carrier periods, each space one silence record.  The durations of
+// beamfile's frame give beamfile's records, record for record.  Returns the
+// number of records, or maxFramePulses + 1 when the press would not fit in one
+// waveform.
+static int32_t buildPress(uint32_t gpioPin, int32_t carrierHz, double dutyCycle,
+                          const uint32_t* durations, size_t count, PulseBuffer& pulses)
+{
+    int32_t pulseCount = 0;
+    const double hz = carrierHz;
+    for (size_t i = 0; i < count && pulseCount <= maxFramePulses; ++i) {
+        if (i % 2 == 0) {
+            carrierFrequency(gpioPin, hz, dutyCycle, durations[i], pulses.data(), &pulseCount);
+        } else {
+            gap(durations[i], pulses.data(), &pulseCount);
+        }
+    }
+    return pulseCount;
+}
+
+// Sends a press once as one wave, without pauses between its frames.  The caller
+// has checked the GPIO and the press's size (pressPulseCount); a press that does
+// not fit is still refused here rather than written past the buffer.  Returns 0
+// when it went out, 1 when it did not.
+[[maybe_unused]] static int32_t emitPress(uint32_t gpioPin, int32_t carrierHz, double dutyCycle,
+                                          const uint32_t* durations, size_t count)
+{
+    if (gpioPin > maxGpioPin) {
+        return 1;
+    }
+    PulseBuffer pulses; // written in time order before it is read, so never cleared
+    const int32_t pulseCount = buildPress(gpioPin, carrierHz, dutyCycle, durations, count, pulses);
+    if (pulseCount > maxFramePulses) {
+        return 1;
+    }
+    return transmitWave(gpioPin, pulses.data(), &pulseCount);
+}
+
 // Sends code ('0' and '1' characters, first one first) once as a frame (see
 // buildFrame).  Returns 0 when the frame was sent, 1 when it was refused or not
 // sent.
-static int32_t emitCode(uint32_t gpioPin, int32_t carrierHz, double dutyCycle, int32_t leadBurstUs,
-                        int32_t leadGapUs, int32_t oneBurstUs, int32_t zeroBurstUs,
-                        int32_t oneGapUs, int32_t zeroGapUs, int32_t trailBurst, const char* code)
+[[maybe_unused]] static int32_t emitCode(uint32_t gpioPin, int32_t carrierHz, double dutyCycle,
+                                         int32_t leadBurstUs, int32_t leadGapUs, int32_t oneBurstUs,
+                                         int32_t zeroBurstUs, int32_t oneGapUs, int32_t zeroGapUs,
+                                         int32_t trailBurst, const char* code)
 {
     if (gpioPin > maxGpioPin) {
         return 1;
