@@ -30,7 +30,9 @@ int parsePronto(const std::string& text, int repeats, Press* press, std::string*
 // pulses (or spaces) add up, a leading space is dropped, and a trailing space is
 // dropped as ir-ctl drops it (*droppedUs says how long it was, 0 for none).  Unlike
 // ir-ctl, a value of 0, a negative one, one above maxDurationUs and more than
-// maxDurations values are refused, not fixed up.  Fills press->durations only.
+// maxDurations values are refused, not fixed up; "scancode" and "duty_cycle" lines
+// are refused.  Fills press->durations, and press->carrierHz from a "carrier N"
+// line (10000..500000); the rest of *press is left as it was.
 int parseRaw(const std::string& text, Press* press, std::uint32_t* droppedUs, std::string* error);
 
 #endif
