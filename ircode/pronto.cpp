@@ -148,6 +148,35 @@ int burstDurations(const std::vector<std::uint16_t>& words, double unitUs,
     return 0;
 }
 
+// The intro once, then the repeat: once in the intro's place when there is none,
+// and repeats times after.  Counted 64 bits wide so that a huge repeats cannot
+// wrap on a 32-bit size_t before it is refused.
+int sequence(const std::vector<std::uint32_t>& bursts, std::size_t introSize, int repeats,
+             Press* press, std::string* error)
+{
+    const std::size_t repeatSize = bursts.size() - introSize;
+    const std::uint64_t repeatTimes =
+        repeatSize == 0 ? 0 : static_cast<std::uint64_t>(repeats) + (introSize == 0 ? 1 : 0);
+    const std::uint64_t total = introSize + repeatSize * repeatTimes - 1;
+    if (total > maxDurations) {
+        *error = "the press has " + std::to_string(total) + " durations, more than " +
+                 std::to_string(maxDurations);
+        return -1;
+    }
+    const auto repeatStart = bursts.begin() + static_cast<std::ptrdiff_t>(introSize);
+    std::vector<std::uint32_t> durations(bursts.begin(), repeatStart);
+    durations.reserve(static_cast<std::size_t>(total) + 1);
+    for (std::uint64_t i = 0; i < repeatTimes; ++i)
+        durations.insert(durations.end(), repeatStart, bursts.end());
+    // Each frame's last off time is the gap before the next frame, so it stays between
+    // frames; after the last one there is no frame to keep apart, and a press ends with
+    // its last mark as every other source's does (the kernel's lirc write drops it too).
+    durations.pop_back();
+    press->durations = durations;
+    press->frames = static_cast<int>((introSize > 0 ? 1 : 0) + repeatTimes);
+    return 0;
+}
+
 } // namespace
 
 int parsePronto(const std::string& text, int repeats, Press* press, std::string* error)
@@ -190,33 +219,10 @@ int parsePronto(const std::string& text, int repeats, Press* press, std::string*
     if (burstDurations(words, unitUs, &bursts, error) != 0)
         return -1;
 
-    const std::size_t introSize = 2 * std::size_t{words[2]};
-    const std::size_t repeatSize = 2 * std::size_t{words[3]};
-    // Without an intro the repeat stands in for it once; counted wide so that a huge
-    // repeats cannot wrap on a 32-bit size_t.
-    const std::uint64_t repeatTimes =
-        repeatSize == 0 ? 0 : static_cast<std::uint64_t>(repeats) + (introSize == 0 ? 1 : 0);
-    const std::uint64_t total = introSize + repeatSize * repeatTimes - 1;
-    if (total > maxDurations) {
-        *error = "the press has " + std::to_string(total) + " durations, more than " +
-                 std::to_string(maxDurations);
-        return -1;
-    }
-
-    Press made;
+    Press made = *press; // the duty cycle, which Pronto does not give, stays the caller's
     made.carrierHz = modulated ? static_cast<std::int32_t>(carrier) : 0;
-    made.durations.reserve(static_cast<std::size_t>(total) + 1);
-    made.durations.assign(bursts.begin(), bursts.begin() + static_cast<std::ptrdiff_t>(introSize));
-    for (std::uint64_t i = 0; i < repeatTimes; ++i)
-        made.durations.insert(made.durations.end(),
-                              bursts.begin() + static_cast<std::ptrdiff_t>(introSize),
-                              bursts.end());
-    // Each frame's last off time is the gap before the next frame, so it stays between
-    // frames; after the last one there is no frame to keep apart, and a press ends with
-    // its last mark as every other source's does (the kernel drops it too).
-    made.durations.pop_back();
-    made.frames = static_cast<int>((introSize > 0 ? 1 : 0) + repeatTimes);
-    made.dutyCycle = press->dutyCycle;
+    if (sequence(bursts, 2 * std::size_t{words[2]}, repeats, &made, error) != 0)
+        return -1;
     *press = made;
     return 0;
 }
