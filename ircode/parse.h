@@ -14,10 +14,13 @@
 constexpr std::uint32_t maxDurationUs = 0xFFFFFE; // ir-ctl's largest value
 constexpr std::size_t maxDurations = 1024;
 
-// A Pronto code: 16-bit hex words separated by blanks.  The learned forms (0000
-// modulated, 0100 unmodulated) and the RC5 (5000), RC5X (5001), RC6 (6000) and NEC1
-// (900A) forms.  One press: the intro sequence once, or the repeat sequence once
-// when there is no intro; with repeats, the repeat sequence that many times after it.
+// A Pronto code: 16-bit hex words separated by blanks.  The learned forms are read:
+// 0000 (modulated, the carrier from word 1) and 0100 (unmodulated, carrierHz 0);
+// the short forms RC5 (5000), RC5X (5001), RC6 (6000) and NEC1 (900A) are refused
+// by name.  One press: the intro sequence once, or the repeat sequence once when
+// there is no intro; with repeats, the repeat sequence that many times after it.
+// The last off time is dropped (the press ends with a mark); press->frames counts
+// the sequences sent.  The duty cycle is left as it was.
 // Returns 0 and fills *press, or -1 with *error.
 int parsePronto(const std::string& text, int repeats, Press* press, std::string* error);
 
@@ -27,7 +30,9 @@ int parsePronto(const std::string& text, int repeats, Press* press, std::string*
 // pulses (or spaces) add up, a leading space is dropped, and a trailing space is
 // dropped as ir-ctl drops it (*droppedUs says how long it was, 0 for none).  Unlike
 // ir-ctl, a value of 0, a negative one, one above maxDurationUs and more than
-// maxDurations values are refused, not fixed up.  Fills press->durations only.
+// maxDurations values are refused, not fixed up; "scancode" and "duty_cycle" lines
+// are refused.  Fills press->durations, and press->carrierHz from a "carrier N"
+// line (10000..500000); the rest of *press is left as it was.
 int parseRaw(const std::string& text, Press* press, std::uint32_t* droppedUs, std::string* error);
 
 #endif

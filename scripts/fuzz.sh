@@ -4,7 +4,7 @@
 # build-fuzz/corpus/<target>, never into the committed seeds; an input that
 # breaks a check is kept in build-fuzz/artifacts/ and the script fails.
 # Usage: scripts/fuzz.sh [seconds]   (default 60; every target runs that long, all at
-# once on the machine's cores, so the stage takes as long with three as with two)
+# once on the machine's cores, so the stage takes as long with four as with two)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -12,15 +12,16 @@ seconds=${1:-60}
 
 scripts/setup.sh fuzz
 cmake --preset fuzz >/dev/null
-targets=(beamfile emit_code nec_code)
+targets=(beamfile emit_code nec_code ircode)
 cmake --build build-fuzz -j "$(nproc)" --target "${targets[@]/%/_fuzz}" >/dev/null
 
 # The targets run against the stand-in, which refuses to start on a Raspberry Pi
 # unless told that a simulation is meant.
 export PIGPIO_SIM_ON_PI=1
 # The message file is read for its first 32 bytes; codes run to 512 bytes and past;
-# nec-code's files hold a few signals in a few kilobytes.
-declare -A maxLen=([beamfile]=256 [emit_code]=1024 [nec_code]=4096)
+# nec-code's files hold a few signals in a few kilobytes; a Pronto code or a raw file
+# at the 1024 durations a press may have runs to about 8 kilobytes.
+declare -A maxLen=([beamfile]=256 [emit_code]=1024 [nec_code]=4096 [ircode]=8192)
 pids=()
 for target in "${targets[@]}"; do
     mkdir -p "build-fuzz/corpus/$target" build-fuzz/artifacts

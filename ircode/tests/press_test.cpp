@@ -41,6 +41,6 @@ INSTANTIATE_TEST_SUITE_P(
                    "+889 -889"},
         AppendCase{"zero_is_nothing", {{true, 600}, {false, 0}, {true, 1200}}, "+1800"},
         AppendCase{"empty", {}, ""}),
-    [](const ::testing::TestParamInfo<AppendCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<AppendCase>& test) { return test.param.name; });
 
 } // namespace
