@@ -4,24 +4,74 @@
 #ifndef IRCODE_PROTOCOLS_H
 #define IRCODE_PROTOCOLS_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "press.h"
 
+// A press longer than this is a stuck button, not a press; the kernel's lirc write
+// takes 1024 durations at most, and so does a Flipper's raw signal.
+constexpr std::uint32_t maxPressUs = 10000000;
+constexpr std::size_t maxPressDurations = 1024;
+
+// Pulse distance: a mark, then a short space for 0 or a long one for 1; a lead of
+// 0 is none.  The frame ends with one more bit mark.
+struct PulseDistanceTiming {
+    std::uint32_t leadMark;
+    std::uint32_t leadSpace;
+    std::uint32_t bitMark;
+    std::uint32_t zeroSpace;
+    std::uint32_t oneSpace;
+};
+
+// The durations the encoders build frames of, in microseconds.  The layouts read
+// their units from here, so that the same layout code can be held against another
+// encoder's roundings (v4l-utils' ir-ctl computes its own from nanoseconds).
+struct ProtocolTimings {
+    PulseDistanceTiming nec; // and Sanyo, whose units are NEC's
+    std::uint32_t necRepeatSpace;
+    PulseDistanceTiming jvc;
+    PulseDistanceTiming sharp;
+    std::uint32_t sharpEchoSpace; // between a Sharp frame's two halves
+    std::uint32_t sonyLeadMark;
+    std::uint32_t sonySpace;
+    std::uint32_t sonyZeroMark;
+    std::uint32_t sonyOneMark;
+    std::uint32_t rc5Half;
+    std::uint32_t rc6LeadMark;
+    std::uint32_t rc6LeadSpace;
+    std::uint32_t rc6Half;
+    std::uint32_t rc6ToggleHalf;
+    std::uint32_t rcmmLeadMark;
+    std::uint32_t rcmmLeadSpace;
+    std::uint32_t rcmmMark;
+    std::uint32_t rcmmSpaces[4]; // for the symbols 00, 01, 10, 11
+    std::uint32_t imonUnit;
+    std::uint32_t mcir2LeadMark;
+    std::uint32_t mcir2Half;
+};
+
+// The kernel's (Linux 6.1 drivers/media/rc), what beam sends.
+ProtocolTimings kernelTimings();
+
+using FrameEncoder = void (*)(const ProtocolTimings& timings, std::uint32_t scancode, int toggle,
+                              std::vector<std::uint32_t>* durations);
+
 struct KernelProtocol {
-    const char* name;           // as ir-ctl -S and the kernel's sysfs name it, e.g. "rc6_mce"
+    const char* name;           // as ir-ctl -S names it, e.g. "rc6_mce"
     std::uint32_t scancodeMask; // the bits a scancode of this protocol may have
     std::int32_t carrierHz;     // the protocol handler's carrier
     // One frame of scancode, mark first, without the trailing space (as the kernel's
     // lirc write sends it).  toggle is the value of the toggle bit where the protocol
     // has one (the kernel always sends 0).  Appends to *durations.
-    void (*encode)(std::uint32_t scancode, int toggle, std::vector<std::uint32_t>* durations);
-    // What a held button sends after the first frame, and how far apart the frames'
-    // starts are: a repeat code (NEC's) or the whole frame again.
-    void (*encodeRepeat)(std::uint32_t scancode, int toggle, std::vector<std::uint32_t>* durations);
-    std::uint32_t repeatPeriodUs;
+    FrameEncoder encode;
+    // What a held button sends after the first frame: a repeat code (NEC's) or the
+    // whole frame again.
+    FrameEncoder encodeRepeat;
+    std::uint32_t repeatPeriodUs;  // from one frame's start to the next one's
+    std::uint32_t trailingSpaceUs; // the kernel's space after a frame, the least between two
     bool hasToggle;
 };
 
@@ -40,8 +90,9 @@ int parseKernelScancode(const std::string& text, const KernelProtocol** protocol
 
 // One press of scancode with repeats held-button frames after it; each frame after
 // the first starts repeatPeriodUs after the one before (the space between them
-// makes up the difference).  Returns 0, or -1 with *error when repeats make a
-// press that no sender could send (over maxPressUs).
+// makes up the difference, and is never shorter than the kernel's trailing space).
+// No space follows the last frame.  Returns 0, or -1 with *error when repeats is
+// negative or makes a press longer than maxPressUs or maxPressDurations.
 int kernelPress(const KernelProtocol& protocol, std::uint32_t scancode, int toggle, int repeats,
                 Press* press, std::string* error);
 
