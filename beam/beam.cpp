@@ -1,0 +1,316 @@
+// beam: sends one press of a remote's button, given as a kernel protocol and
+// scancode (as "ir-ctl -S" takes them), as a Pronto code or as raw durations, through
+// the same transmitter as beamfile.  The press is one wave: its frames and the
+// spaces between them go out without pauses.
+//
+// Exit status: 0 the press went out (or, with --print, was written); 1 the
+// transmitter did not send it; 2 bad arguments or a signal that cannot be sent,
+// with one line on standard error and nothing sent.
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "parse.h"
+#include "press.h"
+#include "protocols.h"
+#include "text.h"
+#include "transmitter.h"
+
+namespace {
+
+constexpr const char* usage =
+    "usage: beam -S PROTOCOL:SCANCODE [--repeat N] [--toggle 0|1] [OPTIONS]\n"
+    "       beam --pronto 'HEX ...' [--repeat N] [OPTIONS]\n"
+    "       beam --raw 'DURATIONS' [--carrier HZ] [--duty D] [OPTIONS]\n"
+    "options: --print (write the press instead of sending it), --gpio N (default 24)\n";
+
+enum class Source { none, scancode, pronto, raw };
+
+struct Options {
+    Source source = Source::none;
+    std::string signal; // the argument of -S, --pronto or --raw
+    int repeats = 0;
+    int toggle = 0;
+    bool toggleGiven = false;
+    std::int32_t carrierHz = 38000;
+    bool carrierGiven = false;
+    double dutyCycle = 0.5;
+    bool dutyGiven = false;
+    bool print = false;
+    std::uint32_t gpioPin = necFrame::gpioPin;
+};
+
+int fail(const std::string& message)
+{
+    (void)std::fprintf(stderr, "beam: %s\n", printable(message).c_str());
+    return 2;
+}
+
+int wholeNumber(const char* text, std::int64_t min, std::int64_t max, std::int64_t* value)
+{
+    return parseSigned(text, min, max, value);
+}
+
+// A duty cycle as a fraction (0.33) or a percentage (33), as the databases write
+// it; the line must go on and off in every period.
+int parseDuty(const char* text, double* duty)
+{
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(text, &end);
+    if (end == text || *end != '\0' || errno != 0 || !std::isfinite(value))
+        return -1;
+    const double fraction = value >= 1.0 ? value / 100.0 : value;
+    if (!(fraction > 0.0 && fraction < 1.0))
+        return -1;
+    *duty = fraction;
+    return 0;
+}
+
+int setSource(Options* o, Source source, const char* value, std::string* error)
+{
+    if (o->source != Source::none) {
+        *error = "give one signal: -S, --pronto or --raw";
+        return -1;
+    }
+    o->source = source;
+    o->signal = value;
+    return 0;
+}
+
+// One option and its value; *used says whether the value was taken.
+int parseOption(Options* o, const std::string& name, const char* value, bool* used,
+                std::string* error)
+{
+    *used = true;
+    if (name == "--print") {
+        *used = false;
+        o->print = true;
+        return 0;
+    }
+    if (value == nullptr) {
+        *error = name + " needs a value";
+        return -1;
+    }
+    std::int64_t number = 0;
+    if (name == "-S" || name == "--scancode")
+        return setSource(o, Source::scancode, value, error);
+    if (name == "--pronto")
+        return setSource(o, Source::pronto, value, error);
+    if (name == "--raw")
+        return setSource(o, Source::raw, value, error);
+    if (name == "--repeat") {
+        if (wholeNumber(value, 0, 1000, &number) != 0) {
+            *error = std::string("--repeat takes a number from 0 to 1000, not '") + value + "'";
+            return -1;
+        }
+        o->repeats = static_cast<int>(number);
+        return 0;
+    }
+    if (name == "--toggle") {
+        if (wholeNumber(value, 0, 1, &number) != 0) {
+            *error = std::string("--toggle takes 0 or 1, not '") + value + "'";
+            return -1;
+        }
+        o->toggle = static_cast<int>(number);
+        o->toggleGiven = true;
+        return 0;
+    }
+    if (name == "--carrier") {
+        // gpio-ir-tx takes up to 500 kHz; below 10 kHz no receiver listens.
+        if (wholeNumber(value, 10000, 500000, &number) != 0) {
+            *error = std::string("--carrier takes a frequency from 10000 to 500000 Hz, not '") +
+                     value + "'";
+            return -1;
+        }
+        o->carrierHz = static_cast<std::int32_t>(number);
+        o->carrierGiven = true;
+        return 0;
+    }
+    if (name == "--duty") {
+        if (parseDuty(value, &o->dutyCycle) != 0) {
+            *error = std::string("--duty takes a fraction above 0 and below 1 (or a "
+                                 "percentage), not '") +
+                     value + "'";
+            return -1;
+        }
+        o->dutyGiven = true;
+        return 0;
+    }
+    if (name == "--gpio") {
+        if (wholeNumber(value, 0, maxGpioPin, &number) != 0) {
+            *error = std::string("--gpio takes a GPIO from 0 to 31, not '") + value + "'";
+            return -1;
+        }
+        o->gpioPin = static_cast<std::uint32_t>(number);
+        return 0;
+    }
+    *error = "unknown option '" + name + "'";
+    return -1;
+}
+
+int parseArguments(int argc, char** argv, Options* o, std::string* error)
+{
+    for (int i = 1; i < argc; ++i) {
+        std::string name = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        // --name=value as well as --name value.
+        const std::size_t equals = name.find('=');
+        const bool inlined = name.rfind("--", 0) == 0 && equals != std::string::npos;
+        std::string inlineValue;
+        if (inlined) {
+            inlineValue = name.substr(equals + 1);
+            name.resize(equals);
+            value = inlineValue.c_str();
+        }
+        bool used = false;
+        if (parseOption(o, name, value, &used, error) != 0)
+            return -1;
+        if (used && !inlined)
+            ++i;
+    }
+    if (o->source == Source::none) {
+        *error = "nothing to send: give -S, --pronto or --raw";
+        return -1;
+    }
+    if (o->source != Source::raw && (o->carrierGiven || o->dutyGiven)) {
+        *error = "--carrier and --duty go with --raw: other signals carry their own";
+        return -1;
+    }
+    if (o->source == Source::raw && o->repeats > 0) {
+        *error = "--repeat does not go with --raw: raw durations have no repeat of their own";
+        return -1;
+    }
+    if (o->source != Source::scancode && o->toggleGiven) {
+        *error = "--toggle goes with -S";
+        return -1;
+    }
+    return 0;
+}
+
+// The press, and what it is in a few words for the closing line.
+int makePress(const Options& o, Press* press, std::string* what, std::string* error)
+{
+    switch (o.source) {
+    case Source::scancode: {
+        const KernelProtocol* protocol = nullptr;
+        std::uint32_t scancode = 0;
+        if (parseKernelScancode(o.signal, &protocol, &scancode, error) != 0)
+            return -1;
+        if (o.toggleGiven && !protocol->hasToggle) {
+            *error = std::string(protocol->name) + " has no toggle bit";
+            return -1;
+        }
+        if (kernelPress(*protocol, scancode, o.toggle, o.repeats, press, error) != 0)
+            return -1;
+        char hex[16];
+        (void)std::snprintf(hex, sizeof hex, "0x%x", static_cast<unsigned>(scancode));
+        *what = std::string(protocol->name) + ":" + hex + " (the kernel's encoder";
+        if (protocol->hasToggle)
+            *what += ", toggle " + std::to_string(o.toggle);
+        *what += ")";
+        return 0;
+    }
+    case Source::pronto:
+        if (parsePronto(o.signal, o.repeats, press, error) != 0)
+            return -1;
+        *what = "a Pronto code";
+        return 0;
+    case Source::raw: {
+        std::uint32_t droppedUs = 0;
+        if (parseRaw(o.signal, press, &droppedUs, error) != 0)
+            return -1;
+        if (press->carrierHz == 0 || o.carrierGiven)
+            press->carrierHz = o.carrierHz;
+        press->dutyCycle = o.dutyCycle;
+        *what = "raw durations";
+        if (droppedUs > 0)
+            *what += " (their trailing space of " + std::to_string(droppedUs) + " us left out)";
+        return 0;
+    }
+    case Source::none:
+        break;
+    }
+    *error = "nothing to send";
+    return -1;
+}
+
+std::uint64_t airTimeUs(const Press& press)
+{
+    std::uint64_t total = 0;
+    for (const std::uint32_t us : press.durations)
+        total += us;
+    return total;
+}
+
+// What pigpio could not take is refused before it is started, with the number.
+int checkPress(const Press& press, std::string* error)
+{
+    if (press.durations.empty()) {
+        *error = "the signal has no mark to send";
+        return -1;
+    }
+    if (press.carrierHz <= 0) {
+        *error = "the signal is unmodulated; beam sends carrier bursts only";
+        return -1;
+    }
+    const std::int64_t records = pressPulseCount(press.carrierHz, press.dutyCycle,
+                                                 press.durations.data(), press.durations.size());
+    if (records > maxFramePulses) {
+        *error = "the press needs " + std::to_string(records) + " pulse records at " +
+                 std::to_string(press.carrierHz) + " Hz; one pigpio wave takes at most " +
+                 std::to_string(maxFramePulses);
+        return -1;
+    }
+    return 0;
+}
+
+int printPress(const Press& press)
+{
+    if (std::printf("# carrier %d Hz, duty cycle %g, %d frame%s, %llu us\n%s\n",
+                    static_cast<int>(press.carrierHz), press.dutyCycle, press.frames,
+                    press.frames == 1 ? "" : "s", static_cast<unsigned long long>(airTimeUs(press)),
+                    durationText(press.durations).c_str()) < 0 ||
+        std::fflush(stdout) != 0) {
+        std::perror("beam: writing the press");
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    std::string error;
+    if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+        std::fputs(usage, argc < 2 ? stderr : stdout);
+        return argc < 2 ? 2 : 0;
+    }
+    if (parseArguments(argc, argv, &options, &error) != 0)
+        return fail(error);
+
+    Press press;
+    std::string what;
+    if (makePress(options, &press, &what, &error) != 0 || checkPress(press, &error) != 0)
+        return fail(error);
+    if (options.print)
+        return printPress(press);
+
+    const std::int32_t status = emitPress(options.gpioPin, press.carrierHz, press.dutyCycle,
+                                          press.durations.data(), press.durations.size());
+    if (status != 0)
+        return 1;
+    std::printf("Sent %s on GPIO %u: %d frame%s, %zu durations, %llu us on air, %d Hz, duty "
+                "cycle %g\n",
+                what.c_str(), static_cast<unsigned>(options.gpioPin), press.frames,
+                press.frames == 1 ? "" : "s", press.durations.size(),
+                static_cast<unsigned long long>(airTimeUs(press)),
+                static_cast<int>(press.carrierHz), press.dutyCycle);
+    return 0;
+}
