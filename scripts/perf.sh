@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Measures the senders against the pigpio stand-in and prints one table: the cost
-# of expanding a frame, instruction counts per part of a run, latency from process
-# start to the first edge and from the last edge to exit, and memory.
+# of expanding a frame and a press, instruction counts per part of a run and, for
+# beam --raw against beamfile, up to the send, latency from process start to the
+# first edge and from the last edge to exit, and memory.
 # It reports numbers; it passes or fails only if a measurement cannot be taken.
 # Usage: scripts/perf.sh            (BEAM_PERF_RUNS=50 latency runs per program)
 set -euo pipefail
@@ -46,6 +47,30 @@ if [ -z "$buildExample" ] || [ -z "$buildOnes" ] || [ -z "$copyBound" ] || [ -z 
     exit 1
 fi
 
+# ---- a press as beam makes it ---------------------------------------------------------
+"${fifo[@]}" "$top/build-perf/bench/press_bench" --benchmark_repetitions=10 \
+    --benchmark_min_time=0.05 --benchmark_report_aggregates_only=true \
+    --benchmark_format=csv >press.csv 2>/dev/null
+pressMedian() { # benchmark name -> median CPU time in ns
+    awk -F, -v name="\"$1_median\"" '$1 == name { printf "%.0f\n", $4 }' press.csv
+}
+rawParse=$(pressMedian rawParse)
+rawExpand=$(pressMedian rawExpand)
+rawPress=$(pressMedian rawPress)
+necPress=$(pressMedian kernelScancodePress/nec_3_repeats)
+rc6Press=$(pressMedian kernelScancodePress/rc6_mce)
+acBound=$(pressMedian storeBound/6899)
+necBound=$(pressMedian storeBound/4287)
+rc6Bound=$(pressMedian storeBound/1441)
+for value in "$rawParse" "$rawExpand" "$rawPress" "$necPress" "$rc6Press" "$acBound" "$necBound" \
+    "$rc6Bound"; do
+    if [ -z "$value" ]; then
+        echo "press_bench gave no result:" >&2
+        cat press.csv >&2
+        exit 1
+    fi
+done
+
 # ---- instruction counts ---------------------------------------------------------------
 # Inclusive counts per function, summed over the source files a function's inlined
 # parts come from.  emitCode and carrierFrequency stay functions of their own in
@@ -70,6 +95,43 @@ counts() { # program -> "total main read frame pigpio stdout"
 }
 read -r fTotal fMain fRead fFrame fPigpio fOut <<<"$(counts beamfile)"
 read -r oTotal oMain oRead oFrame oPigpio oOut <<<"$(counts beamones)"
+
+# beam --raw with beamfile's frame as durations, against beamfile, up to the moment the
+# signal starts: callgrind dumps its counts on entering gpioWaveTxSend (the stand-in's
+# first edge is 20 us of its clock later), so the part before the send is a file of
+# its own and the stand-in's playing of the wave does not drown the difference.
+necDurations=$(awk -v code="$code" 'BEGIN { s = "+9000 -4500"
+    for (i = 1; i <= length(code); ++i) s = s (substr(code, i, 1) == "1" ? " +562 -1688" : " +562 -562")
+    print s " +562" }')
+toSend() { # name program [arguments] -> "total main own parse" up to the send
+    local name=$1
+    shift
+    env -i PIGPIO_SIM_ON_PI=1 PIGPIO_SIM_CLOCK=virtual "$(command -v valgrind)" --tool=callgrind \
+        --dump-before=gpioWaveTxSend --callgrind-out-file="send.$name" "$@" >/dev/null \
+        2>"send.$name.err"
+    callgrind_annotate --inclusive=yes --auto=no --threshold=100 "send.$name.1" | awk '
+        /PROGRAM TOTALS/ { gsub(",", "", $1); total = $1 }
+        /^ *[0-9,]+ \([ 0-9.%]+\)  / {
+            n = $1; gsub(",", "", n)
+            fn = $0; sub(/^ *[0-9,]+ \([ 0-9.%]+\)  /, "", fn)
+            sub(/ \[[^]]*\]$/, "", fn); sub(/^[^:]*:/, "", fn)
+            if (fn == "main") main += n
+            else if (fn ~ /^(gpio[A-Z][A-Za-z]*|time_sleep|time_time)$/) pigpio += n
+            else if (fn ~ /^parseRaw\(/) parse += n
+        }
+        END { printf "%d %d %d %d\n", total, main, main - pigpio, parse }'
+}
+read -r sfTotal sfMain sfOwn _ <<<"$(toSend beamfile "$bin/beamfile")"
+read -r sbTotal sbMain sbOwn sbParse <<<"$(toSend beam "$bin/beam" --raw "$necDurations")"
+# The comparison holds only if both send the same wave.
+env PIGPIO_SIM_ON_PI=1 PIGPIO_SIM_CLOCK=virtual PIGPIO_SIM_VCD=beamfile.vcd "$bin/beamfile" \
+    >/dev/null 2>&1
+env PIGPIO_SIM_ON_PI=1 PIGPIO_SIM_CLOCK=virtual PIGPIO_SIM_VCD=beam.vcd "$bin/beam" \
+    --raw "$necDurations" >/dev/null 2>&1
+if ! cmp -s beamfile.vcd beam.vcd; then
+    echo "beam --raw with beamfile's durations does not send beamfile's wave" >&2
+    exit 1
+fi
 
 # ---- latency on the real-time clock -------------------------------------------------
 latency() { # program [code] -> the tool's report
@@ -159,6 +221,21 @@ row "bound: copy of the same records" "$copyBound" "$(perRecord "$copyBound")"
 row "bound: records stored from registers" "$storeBound" "$(perRecord "$storeBound")"
 row "build / tighter bound" "$(ratio "$buildExample" "$(printf '%s\n' "$copyBound" "$storeBound" | sort -n | head -1)")" ""
 echo
+echo "A press as beam makes it (press_bench, median of 10, CPU time)"
+row "" "ns/press" "ns/record"
+row "air conditioner, 403 durations: parseRaw" "$rawParse" ""
+row "  buildPress (with the count check)" "$rawExpand" "$(awk -v t="$rawExpand" 'BEGIN { printf "%.3f", t / 6899 }')"
+row "  both, 6899 records" "$rawPress" "$(awk -v t="$rawPress" 'BEGIN { printf "%.3f", t / 6899 }')"
+row "  bound: 6899 records stored" "$acBound" "$(awk -v t="$acBound" 'BEGIN { printf "%.3f", t / 6899 }')"
+row "  press / bound" "$(ratio "$rawPress" "$acBound")" ""
+row "  buildPress / bound" "$(ratio "$rawExpand" "$acBound")" ""
+row "nec:0x45, 3 repeats, 4287 records" "$necPress" "$(awk -v t="$necPress" 'BEGIN { printf "%.3f", t / 4287 }')"
+row "  bound: 4287 records stored" "$necBound" "$(awk -v t="$necBound" 'BEGIN { printf "%.3f", t / 4287 }')"
+row "  press / bound" "$(ratio "$necPress" "$necBound")" ""
+row "rc6_mce:0x800f040c, 1441 records" "$rc6Press" "$(awk -v t="$rc6Press" 'BEGIN { printf "%.3f", t / 1441 }')"
+row "  bound: 1441 records stored" "$rc6Bound" "$(awk -v t="$rc6Bound" 'BEGIN { printf "%.3f", t / 1441 }')"
+row "  press / bound" "$(ratio "$rc6Press" "$rc6Bound")" ""
+echo
 echo "Instructions per run (callgrind, virtual clock)"
 row "" beamfile beamones
 row "whole process" "$fTotal" "$oTotal"
@@ -170,6 +247,15 @@ row "  pigpio calls (the stand-in)" "$fPigpio" "$oPigpio"
 row "  standard output (printf, puts)" "$fOut" "$oOut"
 row "  the rest of main and emitCode" $((fMain - fRead - fFrame - fPigpio - fOut)) \
     $((oMain - oRead - oFrame - oPigpio - oOut))
+echo
+echo "Instructions up to the send, beamfile's frame (callgrind, virtual clock)"
+row "" "beamfile" "beam --raw"
+row "whole process" "$sfTotal" "$sbTotal"
+row "  beam --raw / beamfile" "" "$(ratio "$sbTotal" "$sfTotal")"
+row "main" "$sfMain" "$sbMain"
+row "  beam --raw / beamfile" "" "$(ratio "$sbMain" "$sfMain")"
+row "main without pigpio calls" "$sfOwn" "$sbOwn"
+row "  parseRaw" "" "$sbParse"
 echo
 echo "Latency on the real-time clock, us, median / worst of $runs runs"
 row "" beamfile beamones
