@@ -98,7 +98,7 @@ read -r oTotal oMain oRead oFrame oPigpio oOut <<<"$(counts beamones)"
 
 # beam --raw with beamfile's frame as durations, against beamfile, up to the moment the
 # signal starts: callgrind dumps its counts on entering gpioWaveTxSend (the stand-in's
-# first edge is 20 us of its clock later), so the part before the send is a file of
+# first edge is 20 us of its clock later), so what comes before the send is a file of
 # its own and the stand-in's playing of the wave does not drown the difference.
 necDurations=$(awk -v code="$code" 'BEGIN { s = "+9000 -4500"
     for (i = 1; i <= length(code); ++i) s = s (substr(code, i, 1) == "1" ? " +562 -1688" : " +562 -562")
