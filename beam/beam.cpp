@@ -55,8 +55,9 @@ int wholeNumber(const char* text, std::int64_t min, std::int64_t max, std::int64
     return parseSigned(text, min, max, value);
 }
 
-// A duty cycle as a fraction (0.33) or a percentage (33), as the databases write
-// it; the line must go on and off in every period.
+// A duty cycle as a fraction (0.33, as Flipper writes it) or a whole percentage
+// (33, as ir-ctl -D and lircd.conf take it): a point makes it a fraction, so 1.0 is
+// the line always on, refused, not 1 %.  The line must go on and off every period.
 int parseDuty(const char* text, double* duty)
 {
     char* end = nullptr;
@@ -64,7 +65,7 @@ int parseDuty(const char* text, double* duty)
     const double value = std::strtod(text, &end);
     if (end == text || *end != '\0' || errno != 0 || !std::isfinite(value))
         return -1;
-    const double fraction = value >= 1.0 ? value / 100.0 : value;
+    const double fraction = std::strchr(text, '.') == nullptr ? value / 100.0 : value;
     if (!(fraction > 0.0 && fraction < 1.0))
         return -1;
     *duty = fraction;
@@ -134,7 +135,7 @@ int parseOption(Options* o, const std::string& name, const char* value, bool* us
     if (name == "--duty") {
         if (parseDuty(value, &o->dutyCycle) != 0) {
             *error = std::string("--duty takes a fraction above 0 and below 1 (or a "
-                                 "percentage), not '") +
+                                 "whole percentage), not '") +
                      value + "'";
             return -1;
         }
@@ -289,7 +290,7 @@ int main(int argc, char** argv)
     Options options;
     std::string error;
     if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
-        std::fputs(usage, argc < 2 ? stderr : stdout);
+        (void)std::fputs(usage, argc < 2 ? stderr : stdout);
         return argc < 2 ? 2 : 0;
     }
     if (parseArguments(argc, argv, &options, &error) != 0)

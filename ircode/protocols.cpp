@@ -68,7 +68,7 @@ void necFrame(const ProtocolTimings& timings, std::uint32_t address, std::uint32
     pulseDistance(timings.nec, 32, raw, 0, durations);
 }
 
-void encodeNec(const ProtocolTimings& timings, std::uint32_t scancode, int,
+void encodeNec(const ProtocolTimings& timings, std::uint32_t scancode, int /*toggle*/,
                std::vector<std::uint32_t>* durations)
 {
     const std::uint32_t address = (scancode >> 8) & 0xff;
@@ -76,7 +76,7 @@ void encodeNec(const ProtocolTimings& timings, std::uint32_t scancode, int,
     necFrame(timings, address, address ^ 0xff, command, command ^ 0xff, durations);
 }
 
-void encodeNecx(const ProtocolTimings& timings, std::uint32_t scancode, int,
+void encodeNecx(const ProtocolTimings& timings, std::uint32_t scancode, int /*toggle*/,
                 std::vector<std::uint32_t>* durations)
 {
     const std::uint32_t command = scancode & 0xff;
@@ -85,14 +85,14 @@ void encodeNecx(const ProtocolTimings& timings, std::uint32_t scancode, int,
 }
 
 // Apple's and TiVo's: the scancode holds each pair's check byte above its byte.
-void encodeNec32(const ProtocolTimings& timings, std::uint32_t scancode, int,
+void encodeNec32(const ProtocolTimings& timings, std::uint32_t scancode, int /*toggle*/,
                  std::vector<std::uint32_t>* durations)
 {
     necFrame(timings, (scancode >> 16) & 0xff, scancode >> 24, scancode & 0xff,
              (scancode >> 8) & 0xff, durations);
 }
 
-void encodeNecRepeat(const ProtocolTimings& timings, std::uint32_t, int,
+void encodeNecRepeat(const ProtocolTimings& timings, std::uint32_t /*scancode*/, int /*toggle*/,
                      std::vector<std::uint32_t>* durations)
 {
     mark(durations, timings.nec.leadMark);
@@ -100,14 +100,14 @@ void encodeNecRepeat(const ProtocolTimings& timings, std::uint32_t, int,
     mark(durations, timings.nec.bitMark);
 }
 
-void encodeJvc(const ProtocolTimings& timings, std::uint32_t scancode, int,
+void encodeJvc(const ProtocolTimings& timings, std::uint32_t scancode, int /*toggle*/,
                std::vector<std::uint32_t>* durations)
 {
     const std::uint32_t raw = ((scancode >> 8) & 0xff) | (scancode & 0xff) << 8;
     pulseDistance(timings.jvc, 16, raw, 0, durations);
 }
 
-void encodeSanyo(const ProtocolTimings& timings, std::uint32_t scancode, int,
+void encodeSanyo(const ProtocolTimings& timings, std::uint32_t scancode, int /*toggle*/,
                  std::vector<std::uint32_t>* durations)
 {
     const std::uint64_t address = (scancode >> 8) & 0x1fff;
@@ -119,7 +119,7 @@ void encodeSanyo(const ProtocolTimings& timings, std::uint32_t scancode, int,
 
 // Both halves in one frame, as the kernel sends them: the second inverts the command
 // and swaps the two closing bits, so a receiver can tell a half from a repeat.
-void encodeSharp(const ProtocolTimings& timings, std::uint32_t scancode, int,
+void encodeSharp(const ProtocolTimings& timings, std::uint32_t scancode, int /*toggle*/,
                  std::vector<std::uint32_t>* durations)
 {
     const std::uint32_t address = (scancode >> 8) & 0x1f;
@@ -140,19 +140,19 @@ void sonyFrame(const ProtocolTimings& timings, std::uint32_t bitCount, std::uint
     }
 }
 
-void encodeSony12(const ProtocolTimings& timings, std::uint32_t scancode, int,
+void encodeSony12(const ProtocolTimings& timings, std::uint32_t scancode, int /*toggle*/,
                   std::vector<std::uint32_t>* durations)
 {
     sonyFrame(timings, 12, (scancode & 0x7f) | ((scancode >> 16) & 0x1f) << 7, durations);
 }
 
-void encodeSony15(const ProtocolTimings& timings, std::uint32_t scancode, int,
+void encodeSony15(const ProtocolTimings& timings, std::uint32_t scancode, int /*toggle*/,
                   std::vector<std::uint32_t>* durations)
 {
     sonyFrame(timings, 15, (scancode & 0x7f) | ((scancode >> 16) & 0xff) << 7, durations);
 }
 
-void encodeSony20(const ProtocolTimings& timings, std::uint32_t scancode, int,
+void encodeSony20(const ProtocolTimings& timings, std::uint32_t scancode, int /*toggle*/,
                   std::vector<std::uint32_t>* durations)
 {
     const std::uint32_t raw =
@@ -249,13 +249,13 @@ void encodeMcir2(const ProtocolTimings& timings, std::uint32_t bitCount, std::ui
 }
 
 // Five header bits say keyboard (0b00100) or mouse (0b00001) before the scancode.
-void encodeMcir2Keyboard(const ProtocolTimings& timings, std::uint32_t scancode, int,
+void encodeMcir2Keyboard(const ProtocolTimings& timings, std::uint32_t scancode, int /*toggle*/,
                          std::vector<std::uint32_t>* durations)
 {
     encodeMcir2(timings, 5 + 32, std::uint64_t{4} << 32 | scancode, durations);
 }
 
-void encodeMcir2Mouse(const ProtocolTimings& timings, std::uint32_t scancode, int,
+void encodeMcir2Mouse(const ProtocolTimings& timings, std::uint32_t scancode, int /*toggle*/,
                       std::vector<std::uint32_t>* durations)
 {
     encodeMcir2(timings, 5 + 29, std::uint64_t{1} << 29 | scancode, durations);
@@ -264,7 +264,7 @@ void encodeMcir2Mouse(const ProtocolTimings& timings, std::uint32_t scancode, in
 // Every bit is a unit of silence or carrier (carrier for a 0); the checked places
 // are each preceded by a unit that is carrier only when this bit and the one above
 // it are both 0.  The places are the kernel's IMON_CHKBITS.
-void encodeImon(const ProtocolTimings& timings, std::uint32_t scancode, int,
+void encodeImon(const ProtocolTimings& timings, std::uint32_t scancode, int /*toggle*/,
                 std::vector<std::uint32_t>* durations)
 {
     constexpr std::uint32_t checked = 1u << 30 | 3u << 24 | 0x7fu << 16 | 0x3fu << 9;
@@ -291,19 +291,19 @@ void rcmmFrame(const ProtocolTimings& timings, std::uint32_t bitCount, std::uint
     mark(durations, timings.rcmmMark);
 }
 
-void encodeRcmm12(const ProtocolTimings& timings, std::uint32_t scancode, int,
+void encodeRcmm12(const ProtocolTimings& timings, std::uint32_t scancode, int /*toggle*/,
                   std::vector<std::uint32_t>* durations)
 {
     rcmmFrame(timings, 12, scancode, durations);
 }
 
-void encodeRcmm24(const ProtocolTimings& timings, std::uint32_t scancode, int,
+void encodeRcmm24(const ProtocolTimings& timings, std::uint32_t scancode, int /*toggle*/,
                   std::vector<std::uint32_t>* durations)
 {
     rcmmFrame(timings, 24, scancode, durations);
 }
 
-void encodeRcmm32(const ProtocolTimings& timings, std::uint32_t scancode, int,
+void encodeRcmm32(const ProtocolTimings& timings, std::uint32_t scancode, int /*toggle*/,
                   std::vector<std::uint32_t>* durations)
 {
     rcmmFrame(timings, 32, scancode, durations);
@@ -398,7 +398,7 @@ int parseScancode(const std::string& text, std::uint32_t* value)
         if (c >= '0' && c <= '9')
             digit = static_cast<std::uint64_t>(c - '0');
         else if (isHex && c >= 'a' && c <= 'f')
-            digit = static_cast<std::uint64_t>(c - 'a' + 10);
+            digit = static_cast<std::uint64_t>(c - 'a') + 10;
         else
             return -1;
         result = result * base + digit;

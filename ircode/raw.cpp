@@ -96,28 +96,35 @@ std::string lineName(std::size_t index)
     return "line " + std::to_string(index + 1);
 }
 
+// The sign is optional, since the values alternate anyway; one that contradicts its
+// place means the list lost or gained a value before it, so it is refused.
+int rawValue(const std::string& token, bool isMark, const std::string& where, std::uint32_t* us,
+             std::string* error)
+{
+    const char sign = token[0];
+    if ((sign == '+' && !isMark) || (sign == '-' && isMark)) {
+        *error = where + " has the sign of a " + (isMark ? "space" : "pulse") + " where a " +
+                 (isMark ? "pulse" : "space") + " comes";
+        return -1;
+    }
+    const std::string digits = sign == '+' || sign == '-' ? token.substr(1) : token;
+    return durationValue(digits, where, us, error);
+}
+
 int readRawValues(const std::vector<std::string>& lines, std::vector<std::uint32_t>* durations,
                   std::string* error)
 {
     for (std::size_t l = 0; l < lines.size(); ++l) {
         for (const std::string& token : tokensOf(lines[l], true)) {
             const std::size_t n = durations->size();
-            const bool isMark = n % 2 == 0;
             const std::string where =
                 lineName(l) + ", value " + std::to_string(n + 1) + ": " + shown(token);
             if (n == maxDurations) {
                 *error = where + " is more than " + std::to_string(maxDurations) + " values";
                 return -1;
             }
-            const char sign = token[0];
-            if ((sign == '+' && !isMark) || (sign == '-' && isMark)) {
-                *error = where + " has the sign of a " + (isMark ? "space" : "pulse") +
-                         " where a " + (isMark ? "pulse" : "space") + " comes";
-                return -1;
-            }
             std::uint32_t us = 0;
-            const std::string digits = sign == '+' || sign == '-' ? token.substr(1) : token;
-            if (durationValue(digits, where, &us, error) != 0)
+            if (rawValue(token, n % 2 == 0, where, &us, error) != 0)
                 return -1;
             durations->push_back(us);
         }

@@ -88,54 +88,54 @@ int fakeIoctl(unsigned long request, void* argument)
 
 extern "C" {
 
-int open(const char* path, int flags, ...)
+// The parameters bear glibc's names without its reserved leading underscores, so
+// that each definition matches the declaration it stands in for.
+int open(const char* file, int oflag, ...)
 {
-    if (isFakePath(path))
-        return openFake(flags);
+    if (isFakePath(file))
+        return openFake(oflag);
     va_list list;
-    va_start(list, flags);
+    va_start(list, oflag);
     const auto mode = static_cast<mode_t>(va_arg(list, unsigned int));
     va_end(list);
     using OpenFunction = int (*)(const char*, int, ...);
-    return reinterpret_cast<OpenFunction>(dlsym(RTLD_NEXT, "open"))(path, flags, mode);
+    return reinterpret_cast<OpenFunction>(dlsym(RTLD_NEXT, "open"))(file, oflag, mode);
 }
 
-int open64(const char* path, int flags, ...)
+int open64(const char* file, int oflag, ...)
 {
-    if (isFakePath(path))
-        return openFake(flags);
+    if (isFakePath(file))
+        return openFake(oflag);
     va_list list;
-    va_start(list, flags);
+    va_start(list, oflag);
     const auto mode = static_cast<mode_t>(va_arg(list, unsigned int));
     va_end(list);
     using OpenFunction = int (*)(const char*, int, ...);
-    return reinterpret_cast<OpenFunction>(dlsym(RTLD_NEXT, "open64"))(path, flags, mode);
+    return reinterpret_cast<OpenFunction>(dlsym(RTLD_NEXT, "open64"))(file, oflag, mode);
 }
 
-int openat(int directory, const char* path, int flags, ...)
+int openat(int fd, const char* file, int oflag, ...)
 {
-    if (isFakePath(path))
-        return openFake(flags);
+    if (isFakePath(file))
+        return openFake(oflag);
     va_list list;
-    va_start(list, flags);
+    va_start(list, oflag);
     const auto mode = static_cast<mode_t>(va_arg(list, unsigned int));
     va_end(list);
     using OpenatFunction = int (*)(int, const char*, int, ...);
-    return reinterpret_cast<OpenatFunction>(dlsym(RTLD_NEXT, "openat"))(directory, path, flags,
-                                                                        mode);
+    return reinterpret_cast<OpenatFunction>(dlsym(RTLD_NEXT, "openat"))(fd, file, oflag, mode);
 }
 
-int openat64(int directory, const char* path, int flags, ...)
+int openat64(int fd, const char* file, int oflag, ...)
 {
-    if (isFakePath(path))
-        return openFake(flags);
+    if (isFakePath(file))
+        return openFake(oflag);
     va_list list;
-    va_start(list, flags);
+    va_start(list, oflag);
     const auto mode = static_cast<mode_t>(va_arg(list, unsigned int));
     va_end(list);
     using OpenatFunction = int (*)(int, const char*, int, ...);
-    return reinterpret_cast<OpenatFunction>(dlsym(RTLD_NEXT, "openat64"))(directory, path, flags,
-                                                                          mode);
+    return reinterpret_cast<OpenatFunction>(dlsym(RTLD_NEXT, "openat64"))(fd, file, oflag, mode);
 }
 
 int ioctl(int fd, unsigned long request, ...)
@@ -150,19 +150,19 @@ int ioctl(int fd, unsigned long request, ...)
     return reinterpret_cast<IoctlFunction>(dlsym(RTLD_NEXT, "ioctl"))(fd, request, argument);
 }
 
-ssize_t write(int fd, const void* buffer, size_t count)
+ssize_t write(int fd, const void* buf, size_t n)
 {
     using WriteFunction = ssize_t (*)(int, const void*, size_t);
     const auto realWrite = reinterpret_cast<WriteFunction>(dlsym(RTLD_NEXT, "write"));
     if (fd != fakeFd)
-        return realWrite(fd, buffer, count);
-    const auto* durations = static_cast<const std::uint32_t*>(buffer);
-    for (size_t i = 0; i < count / sizeof(std::uint32_t); ++i) {
+        return realWrite(fd, buf, n);
+    const auto* durations = static_cast<const std::uint32_t*>(buf);
+    for (size_t i = 0; i < n / sizeof(std::uint32_t); ++i) {
         char line[16];
         (void)std::snprintf(line, sizeof line, "%u\n", durations[i]);
         record(line);
     }
-    return static_cast<ssize_t>(count);
+    return static_cast<ssize_t>(n);
 }
 
 } // extern "C"

@@ -35,10 +35,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         AppendCase{"alternating", {{true, 9000}, {false, 4500}, {true, 560}}, "+9000 -4500 +560"},
         AppendCase{"marks_merge", {{true, 889}, {true, 889}, {false, 889}}, "+1778 -889"},
-        AppendCase{"spaces_merge", {{true, 444}, {false, 444}, {false, 888}, {true, 1}},
-                   "+444 -1332 +1"},
-        AppendCase{"leading_space_dropped", {{false, 889}, {true, 889}, {false, 889}},
-                   "+889 -889"},
+        AppendCase{
+            "spaces_merge", {{true, 444}, {false, 444}, {false, 888}, {true, 1}}, "+444 -1332 +1"},
+        AppendCase{"leading_space_dropped", {{false, 889}, {true, 889}, {false, 889}}, "+889 -889"},
         AppendCase{"zero_is_nothing", {{true, 600}, {false, 0}, {true, 1200}}, "+1800"},
         AppendCase{"empty", {}, ""}),
     [](const ::testing::TestParamInfo<AppendCase>& test) { return test.param.name; });
