@@ -14,7 +14,8 @@ struct Press {
     double dutyCycle = 0.5;         // of a carrier period, 0 < d < 1
     // Mark first; a space at the end is a silence the source sends after its last mark.
     std::vector<std::uint32_t> durations;
-    int frames = 1; // how many frames the durations hold, for the summary line
+    int frames = 1;  // how many frames the durations hold, for the summary line
+    int toggle = -1; // the toggle bit's value sent, -1 where the signal has none
 };
 
 // Appends a mark or a space: one of the same kind as the last one adds to it, so

@@ -1,6 +1,8 @@
-// What nec-code reads besides numbers on its command line: the kernel's scancodes and
-// the files the remote-code databases are written in, each turned into signals whose
-// code is held as nec_code.h holds one (the first bit on air is the top bit).
+// The kernel's scancodes and the files the remote-code databases are written in, read
+// one way for every program.  Each signal carries what its file says it is (its
+// Definition, which sources.h turns into a press as that source's own sender sends
+// it), and what beamfile's NEC frame can make of it: a code held as nec_code.h holds
+// one (the first bit on air is the top bit), for nec-code.
 //
 // Nothing here guesses: a signal whose frame beamfile cannot send exactly (another
 // protocol, another lead, another length, a capture that is no NEC frame) is kept,
@@ -10,16 +12,40 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "nec_code.h" // airCode: the bytes on air as a code
+
+struct LircRemote; // lirc.h: a lircd.conf remote, as LIRC's transmitter reads it
+
+// What a file says a signal is, in its source's own terms.
+struct Definition {
+    enum class Source { none, flipper, irdb, keymap, lircd };
+    Source source = Source::none;
+    std::string protocol;        // as the file names it ("NEC", "Samsung32", "NEC1", "rc-5")
+    std::uint64_t address = 0;   // Flipper's address; irdb's device
+    std::uint64_t command = 0;   // Flipper's command; irdb's function
+    std::int64_t subdevice = -1; // irdb: -1 where the row gives none
+    std::uint64_t scancode = 0;  // keymap
+    // A keymap's protocol table: its parameters, as the table writes them.
+    std::vector<std::pair<std::string, std::string>> parameters;
+    bool raw = false;
+    std::int32_t carrierHz = 0;               // raw: the file's, 0 where it gives none
+    double dutyCycle = 0;                     // raw: the file's (a fraction), 0 where it gives none
+    std::vector<std::uint32_t> durations;     // raw, mark first
+    std::shared_ptr<const LircRemote> remote; // lircd: the remote the key belongs to
+    std::vector<std::uint64_t> codes;         // lircd: the key's codes, as written
+};
 
 struct Signal {
     std::string name;
     bool sendable = false;
     std::uint32_t code = 0;
     std::string note; // where the code came from, or why it cannot be sent
+    Definition definition;
 };
 
 // Why a file could not be read: the line it happened on (0 for the file as a whole).
