@@ -1,7 +1,8 @@
-// beam: sends one press of a remote's button, given as a kernel protocol and
-// scancode (as "ir-ctl -S" takes them), as a Pronto code or as raw durations, through
-// the same transmitter as beamfile.  The press is one wave: its frames and the
-// spaces between them go out without pauses.
+// beam: sends one press of a remote's button, given as a signal of a remote-code
+// database's file, a kernel protocol and scancode (as "ir-ctl -S" takes them), a
+// Pronto code or raw durations, through the same transmitter as beamfile.  Each
+// source's signal goes out as that source's own sender sends it.  The press is one
+// wave: its frames and the spaces between them go out without pauses.
 //
 // Exit status: 0 the press went out (or, with --print, was written); 1 the
 // transmitter did not send it; 2 bad arguments or a signal that cannot be sent,
@@ -14,25 +15,34 @@
 #include <cstring>
 #include <string>
 
+#include <climits>
+#include <cstdlib>
+#include <vector>
+
+#include "as_user.h"
+#include "codes.h"
 #include "parse.h"
 #include "press.h"
 #include "protocols.h"
+#include "sources.h"
 #include "text.h"
 #include "transmitter.h"
 
 namespace {
 
 constexpr const char* usage =
-    "usage: beam -S PROTOCOL:SCANCODE [--repeat N] [--toggle 0|1] [OPTIONS]\n"
+    "usage: beam --from FILE [KEY] [--repeat N] [--toggle 0|1] [OPTIONS]\n"
+    "       beam -S PROTOCOL:SCANCODE [--repeat N] [--toggle 0|1] [OPTIONS]\n"
     "       beam --pronto 'HEX ...' [--repeat N] [OPTIONS]\n"
     "       beam --raw 'DURATIONS' [--carrier HZ] [--duty D] [OPTIONS]\n"
     "options: --print (write the press instead of sending it), --gpio N (default 24)\n";
 
-enum class Source { none, scancode, pronto, raw };
+enum class Source { none, file, scancode, pronto, raw };
 
 struct Options {
     Source source = Source::none;
-    std::string signal; // the argument of -S, --pronto or --raw
+    std::string signal;        // the argument of --from, -S, --pronto or --raw
+    const char* key = nullptr; // with --from: the signal's name; none lists them
     int repeats = 0;
     int toggle = 0;
     bool toggleGiven = false;
@@ -75,7 +85,7 @@ int parseDuty(const char* text, double* duty)
 int setSource(Options* o, Source source, const char* value, std::string* error)
 {
     if (o->source != Source::none) {
-        *error = "give one signal: -S, --pronto or --raw";
+        *error = "give one signal: --from, -S, --pronto or --raw";
         return -1;
     }
     o->source = source;
@@ -98,6 +108,8 @@ int parseOption(Options* o, const std::string& name, const char* value, bool* us
         return -1;
     }
     std::int64_t number = 0;
+    if (name == "--from")
+        return setSource(o, Source::file, value, error);
     if (name == "-S" || name == "--scancode")
         return setSource(o, Source::scancode, value, error);
     if (name == "--pronto")
@@ -162,6 +174,10 @@ int parseArguments(int argc, char** argv, Options* o, std::string* error)
         // --name=value as well as --name value.
         const std::size_t equals = name.find('=');
         const bool inlined = name.rfind("--", 0) == 0 && equals != std::string::npos;
+        if (name.rfind('-', 0) != 0 && o->source == Source::file && o->key == nullptr) {
+            o->key = argv[i]; // the KEY after --from FILE
+            continue;
+        }
         std::string inlineValue;
         if (inlined) {
             inlineValue = name.substr(equals + 1);
@@ -175,7 +191,7 @@ int parseArguments(int argc, char** argv, Options* o, std::string* error)
             ++i;
     }
     if (o->source == Source::none) {
-        *error = "nothing to send: give -S, --pronto or --raw";
+        *error = "nothing to send: give --from, -S, --pronto or --raw";
         return -1;
     }
     if (o->source != Source::raw && (o->carrierGiven || o->dutyGiven)) {
@@ -186,10 +202,171 @@ int parseArguments(int argc, char** argv, Options* o, std::string* error)
         *error = "--repeat does not go with --raw: raw durations have no repeat of their own";
         return -1;
     }
-    if (o->source != Source::scancode && o->toggleGiven) {
-        *error = "--toggle goes with -S";
+    if (o->toggleGiven && o->source != Source::scancode && o->source != Source::file) {
+        *error = "--toggle goes with --from and -S";
         return -1;
     }
+    return 0;
+}
+
+// The file's signals, read with the rights of the user beam runs for, as beamfile
+// reads its message file.  Returns 0, or 2 with the one line said (a file that user
+// may not read is refused, and no line of it reaches a message).
+int readFile(const char* path, std::vector<Signal>* signals)
+{
+    std::string text;
+    std::string error;
+    const asUser::Read read = asUser::readAsItsUser("beam", path, [&] {
+        errno = 0;
+        if (readTextFile(path, &text, &error) == 0)
+            return asUser::Read::done;
+        return error.rfind("cannot open", 0) == 0 ? asUser::Read::notOpened : asUser::Read::unread;
+    });
+    if (read != asUser::Read::done) {
+        const asUser::Reader reader = asUser::readerOf();
+        // readAsItsUser has said why where it switched users; otherwise this says it.
+        if (read == asUser::Read::unread || (!reader.asUser && reader.refusal == nullptr))
+            return fail(error);
+        return 2;
+    }
+    Failure failure;
+    if (readSignals(text, signals, &failure) != 0) {
+        const std::string where =
+            failure.line > 0 ? std::string(path) + ":" + std::to_string(failure.line) : path;
+        return fail(where + ": " + failure.what);
+    }
+    return 0;
+}
+
+// The toggle a remote sent last is kept per remote in the user's runtime folder, so
+// that the next press sends the other value, as a remote's own button does.  Without
+// the folder (or under sudo, which does not pass it on) every press is a first press.
+std::string toggleFile()
+{
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime == nullptr || runtime[0] != '/' || asUser::readerOf().asUser)
+        return "";
+    return std::string(runtime) + "/beam-toggles";
+}
+
+// "COUNT<TAB>REMOTE" lines: the presses sent of each remote.
+unsigned earlierPresses(const std::string& file, const std::string& remote)
+{
+    std::FILE* f = file.empty() ? nullptr : std::fopen(file.c_str(), "r");
+    if (f == nullptr)
+        return 0;
+    unsigned presses = 0;
+    char line[4096];
+    while (std::fgets(line, sizeof line, f) != nullptr) {
+        char* tab = std::strchr(line, '\t');
+        if (tab == nullptr)
+            continue;
+        std::string name(tab + 1);
+        if (!name.empty() && name.back() == '\n')
+            name.pop_back();
+        if (name == remote)
+            presses = static_cast<unsigned>(std::strtoul(line, nullptr, 10));
+    }
+    (void)std::fclose(f);
+    return presses;
+}
+
+// A press that went out counts; the file is rewritten whole, through a new file
+// renamed over it, so two senders never leave half a line.
+void countPress(const std::string& file, const std::string& remote, unsigned presses)
+{
+    if (file.empty())
+        return;
+    std::vector<std::string> lines;
+    if (std::FILE* f = std::fopen(file.c_str(), "r")) {
+        char line[4096];
+        while (std::fgets(line, sizeof line, f) != nullptr) {
+            const char* tab = std::strchr(line, '\t');
+            if (tab != nullptr && std::string(tab + 1) != remote + "\n")
+                lines.emplace_back(line);
+        }
+        (void)std::fclose(f);
+    }
+    const std::string part = file + "." + std::to_string(getpid());
+    std::FILE* out = std::fopen(part.c_str(), "w");
+    if (out == nullptr)
+        return;
+    for (const std::string& line : lines)
+        (void)std::fputs(line.c_str(), out);
+    (void)std::fprintf(out, "%u\t%s\n", presses % 2 == 0 ? 0U : 1U, remote.c_str());
+    if (std::fclose(out) != 0 || std::rename(part.c_str(), file.c_str()) != 0)
+        (void)std::remove(part.c_str());
+}
+
+// Which remote a signal's toggle belongs to: the file's and, in a lircd.conf, the
+// remote's name.
+std::string remoteOf(const char* path, const Signal& signal)
+{
+    char real[PATH_MAX];
+    std::string remote = realpath(path, real) != nullptr ? real : path;
+    if (signal.definition.source == Definition::Source::lircd)
+        remote += "\t" + signal.definition.protocol;
+    for (char& c : remote)
+        c = c == '\n' ? ' ' : c;
+    return remote;
+}
+
+// Every signal of the file: its name, what it is, and what its press would be or
+// why it cannot be sent.
+int listSignals(const std::vector<Signal>& signals)
+{
+    for (const Signal& s : signals) {
+        Press press;
+        std::string error;
+        std::string verdict;
+        if (pressOf(s.definition, PressRequest{}, &press, &error) == 0) {
+            std::uint64_t total = 0;
+            for (const std::uint32_t us : press.durations)
+                total += us;
+            verdict = std::to_string(press.frames) +
+                      (press.frames == 1 ? " frame, " : " frames, ") +
+                      std::to_string(press.durations.size()) + " durations, " +
+                      std::to_string(total) + " us at " + std::to_string(press.carrierHz) + " Hz";
+        } else {
+            verdict = "- " + error;
+        }
+        if (std::printf("%s\t%s\t%s\n", printable(s.name).c_str(),
+                        printable(describe(s.definition)).c_str(),
+                        printable(verdict).c_str()) < 0) {
+            std::perror("beam: writing the list");
+            return 1;
+        }
+    }
+    if (std::fflush(stdout) != 0) {
+        std::perror("beam: writing the list");
+        return 1;
+    }
+    return 0;
+}
+
+// The press of the file's signal KEY; *remote names whose toggle it is.
+int filePress(const Options& o, const std::vector<Signal>& signals, Press* press, std::string* what,
+              std::string* remote, std::string* error)
+{
+    const int found = findSignal(signals, o.key, error);
+    if (found < 0) {
+        *error = o.signal + ": " + *error;
+        return -1;
+    }
+    const Signal& s = signals[static_cast<std::size_t>(found)];
+    *remote = remoteOf(o.signal.c_str(), s);
+    PressRequest request;
+    request.repeats = o.repeats;
+    request.toggle = o.toggleGiven ? o.toggle : -1;
+    request.earlierPresses = earlierPresses(toggleFile(), *remote);
+    if (pressOf(s.definition, request, press, error) != 0) {
+        *error = o.signal + ": " + s.name + " cannot be sent: " + *error;
+        return -1;
+    }
+    *what = s.name + " of " + o.signal + " (" + describe(s.definition);
+    if (press->toggle >= 0)
+        *what += ", toggle " + std::to_string(press->toggle);
+    *what += ")";
     return 0;
 }
 
@@ -233,6 +410,7 @@ int makePress(const Options& o, Press* press, std::string* what, std::string* er
             *what += " (their trailing space of " + std::to_string(droppedUs) + " us left out)";
         return 0;
     }
+    case Source::file:
     case Source::none:
         break;
     }
@@ -296,9 +474,21 @@ int main(int argc, char** argv)
     if (parseArguments(argc, argv, &options, &error) != 0)
         return fail(error);
 
+    std::vector<Signal> signals;
+    if (options.source == Source::file) {
+        const int read = readFile(options.signal.c_str(), &signals);
+        if (read != 0)
+            return read;
+        if (options.key == nullptr)
+            return listSignals(signals);
+    }
     Press press;
     std::string what;
-    if (makePress(options, &press, &what, &error) != 0 || checkPress(press, &error) != 0)
+    std::string remote;
+    const int made = options.source == Source::file
+                         ? filePress(options, signals, &press, &what, &remote, &error)
+                         : makePress(options, &press, &what, &error);
+    if (made != 0 || checkPress(press, &error) != 0)
         return fail(error);
     if (options.print)
         return printPress(press);
@@ -307,6 +497,8 @@ int main(int argc, char** argv)
                                           press.durations.data(), press.durations.size());
     if (status != 0)
         return 1;
+    if (press.toggle >= 0 && !remote.empty() && !options.toggleGiven)
+        countPress(toggleFile(), remote, earlierPresses(toggleFile(), remote) + 1);
     std::printf("Sent %s on GPIO %u: %d frame%s, %zu durations, %llu us on air, %d Hz, duty "
                 "cycle %g\n",
                 what.c_str(), static_cast<unsigned>(options.gpioPin), press.frames,
