@@ -4,6 +4,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "files.h"
 #include "run_program.h"
@@ -183,6 +185,53 @@ TEST(Beam, RefusesBadInputWithOneLineAndSendsNothing)
         EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
         EXPECT_EQ(dir.read("log"), "");
     }
+}
+
+} // namespace
+
+namespace {
+
+// A file the user beam runs for may not read is refused as beamfile refuses one, and
+// nothing of it reaches a message; one the user may read is read.  As root only.
+TEST(BeamUnderSudo, ReadsFilesAsTheUserItRunsFor)
+{
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root";
+    }
+    const std::string secret = "KEY_SECRET_LINE";
+    const std::string flipper = "Filetype: IR signals file\nVersion: 1\n#\nname: " + secret +
+                                "\ntype: parsed\nprotocol: NEC\naddress: 04 00 00 00\n"
+                                "command: 08 00 00 00\n";
+    TempDir dir;
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    dir.write("remote.ir", flipper);
+    const std::vector<std::string> sudo = {"SUDO_UID=65534", "SUDO_GID=65534",
+                                           "PIGPIO_SIM_CLOCK=virtual",
+                                           "PIGPIO_SIM_LOG=" + dir.file("log")};
+    const std::string path = dir.file("remote.ir");
+
+    ASSERT_EQ(chmod(path.c_str(), 0600), 0);
+    const Outcome refused =
+        runProgram(installedProgram("beam"), dir.path(), sudo, {"--from", path, secret});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_EQ(refused.err, "beam: " + path +
+                               " was opened as user 65534 (group 65534), for whom sudo runs "
+                               "beam: Permission denied\n");
+    EXPECT_EQ(dir.read("log"), "");
+
+    // Where the temporary folder's own parents keep other users out (a TMPDIR of
+    // root's), no file in it is readable to the user, and only the refusal is checked.
+    for (std::string p = dir.path(); p.size() > 1; p = p.substr(0, p.rfind('/'))) {
+        struct stat s {};
+        if (stat(p.c_str(), &s) != 0 || (s.st_mode & S_IXOTH) == 0) {
+            GTEST_SKIP() << p << " cannot be entered by other users";
+        }
+    }
+    ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+    const Outcome listed = runProgram(installedProgram("beam"), dir.path(), sudo, {"--from", path});
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    EXPECT_EQ(listed.out.rfind(secret + "\t", 0), 0U) << listed.out;
 }
 
 } // namespace
