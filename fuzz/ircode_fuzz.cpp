@@ -1,5 +1,6 @@
-// libFuzzer target: the input, byte for byte, is a Pronto code and an ir-ctl send
-// file; its first byte also picks the Pronto repeats (0..3).  Besides the
+// libFuzzer target: the input, byte for byte, is a Pronto code, an ir-ctl send
+// file and a PROTOCOL:SCANCODE for the kernel's encoders; its first byte also picks
+// the repeats (0..3) and the toggle.  Besides the
 // sanitizers' checks: a press read is one a sender takes (a mark first and last,
 // each duration 1..maxDurationUs, at most maxDurations, a carrier in range or 0);
 // a refusal is one printable line; and raw durations written out as ir-ctl text
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "parse.h"
+#include "protocols.h"
 
 namespace {
 
@@ -72,6 +74,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 "durations written out do not read back:", written + " / " + error);
     } else {
         checkError(error, "raw");
+    }
+
+    // The encoders, on whatever scancode the text names: a press within the limits
+    // they promise, or a reason.
+    const KernelProtocol* protocol = nullptr;
+    std::uint32_t scancode = 0;
+    error.clear();
+    if (parseKernelScancode(text, &protocol, &scancode, &error) == 0) {
+        require((scancode & ~protocol->scancodeMask) == 0, "a scancode outside its mask");
+        Press press;
+        const int toggle = size > 0 ? (data[0] >> 2u) & 1 : 0;
+        if (kernelPress(*protocol, scancode, toggle, repeats, &press, &error) == 0) {
+            checkPress(press, protocol->name);
+            require(press.frames == repeats + 1, "a frame count off:", protocol->name);
+            require(press.carrierHz == protocol->carrierHz, "another carrier than the protocol's");
+        } else {
+            checkError(error, protocol->name);
+        }
+    } else {
+        checkError(error, "scancode");
     }
     return 0;
 }

@@ -1,5 +1,7 @@
 #include "protocols.h"
 
+#include "shown.h"
+
 #include <cctype>
 #include <cinttypes>
 #include <cstdio>
@@ -474,7 +476,7 @@ int parseKernelScancode(const std::string& text, const KernelProtocol** protocol
 {
     const std::size_t colon = text.find(':');
     if (colon == std::string::npos) {
-        *error = "'" + text + "' is no PROTOCOL:SCANCODE, e.g. nec:0x408";
+        *error = shown(text) + " is no PROTOCOL:SCANCODE, e.g. nec:0x408";
         return -1;
     }
     const std::string name = text.substr(0, colon);
@@ -483,13 +485,13 @@ int parseKernelScancode(const std::string& text, const KernelProtocol** protocol
         std::string known;
         for (const KernelProtocol& each : protocols)
             known += (known.empty() ? "" : ", ") + std::string(each.name);
-        *error = "unknown protocol '" + name + "'; known: " + known;
+        *error = "unknown protocol " + shown(name) + "; known: " + known;
         return -1;
     }
     const std::string digits = text.substr(colon + 1);
     std::uint32_t value = 0;
     if (parseScancode(digits, &value) != 0) {
-        *error = "'" + digits + "' is no 32-bit scancode (decimal, or hex after 0x)";
+        *error = shown(digits) + " is no 32-bit scancode (decimal, or hex after 0x)";
         return -1;
     }
     if ((value & ~found->scancodeMask) != 0) {
