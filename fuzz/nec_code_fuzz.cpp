@@ -2,7 +2,8 @@
 // also a scancode for -S.  Besides the sanitizers' checks: a file is read or refused
 // with a reason and, where on a line, a line it has; the list stays one signal per
 // line of three tab-separated fields; every signal is found again by its name; and a
-// signal that can be sent says where it came from.
+// signal that can be sent says where it came from.  Every signal's press, as its
+// source sends it, is one a transmitter takes, or refused with a one-line reason.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "codes.h"
+#include "sources.h"
 
 namespace {
 
@@ -30,6 +32,29 @@ bool oneField(const std::string& text)
 bool oneLine(const std::string& text)
 {
     return text.find('\n') == std::string::npos;
+}
+
+// The press a source's encoder makes of a file's signal, with a few repeats and
+// either toggle.
+void checkPress(const Signal& s, int repeats, unsigned earlierPresses)
+{
+    PressRequest request;
+    request.repeats = repeats;
+    request.earlierPresses = earlierPresses;
+    Press press;
+    std::string error;
+    if (pressOf(s.definition, request, &press, &error) != 0) {
+        require(!error.empty() && oneLine(error),
+                "a press refused without a one-line reason:", s.name);
+        return;
+    }
+    const std::string where = s.name + ": " + durationText(press.durations);
+    require(!press.durations.empty(), "an empty press", where);
+    require(press.carrierHz > 0 && press.carrierHz <= 500000, "a carrier out of range", where);
+    require(press.dutyCycle > 0.0 && press.dutyCycle < 1.0, "a duty cycle out of range", where);
+    require(press.frames >= 1, "a press of no frame", where);
+    for (const std::uint32_t us : press.durations)
+        require(us > 0, "a duration of 0", where);
 }
 
 } // namespace
@@ -55,6 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             const int found = findSignal(signals, s.name, &error);
             require(found >= 0 && signals[static_cast<std::size_t>(found)].name == s.name,
                     "a signal not found by its own name:", s.name + " " + error);
+            checkPress(s, size > 0 ? data[0] % 3 : 0, size > 1 ? data[1] % 2 : 0);
         }
     }
 
