@@ -40,16 +40,19 @@ std::vector<std::string> linesOf(const std::string& text)
 
 std::vector<std::string> tokensOf(const std::string& line, bool commaSeparates)
 {
+    const auto separates = [commaSeparates](char c) {
+        return isBlank(c) || (commaSeparates && c == ',');
+    };
     std::vector<std::string> tokens;
-    std::string token;
-    for (const char c : line + ' ') {
-        if (isBlank(c) || (commaSeparates && c == ',')) {
-            if (!token.empty())
-                tokens.push_back(token);
-            token.clear();
-        } else {
-            token += c;
-        }
+    std::size_t at = 0;
+    while (at < line.size()) {
+        while (at < line.size() && separates(line[at]))
+            ++at;
+        const std::size_t start = at;
+        while (at < line.size() && !separates(line[at]))
+            ++at;
+        if (at > start)
+            tokens.emplace_back(line, start, at - start);
     }
     return tokens;
 }
@@ -66,29 +69,23 @@ bool looksRaw(const std::vector<std::string>& lines)
     return false;
 }
 
-// digits as a count of microseconds, 1..maxDurationUs; *error gets why not,
-// after where (which names the token).
-int durationValue(const std::string& digits, const std::string& where, std::uint32_t* us,
-                  std::string* error)
+// digits as a count of microseconds, 1..maxDurationUs: "" and *us set, or why not
+// (" is 0 us"), for the caller to put after the token it names.  The reason is only
+// made for a refusal: a long capture should not pay for messages it never shows.
+std::string durationProblem(const std::string& text, std::size_t from, std::uint32_t* us)
 {
-    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) {
-        *error = where + " is not a number";
-        return -1;
-    }
+    if (from >= text.size() || text.find_first_not_of("0123456789", from) != std::string::npos)
+        return " is not a number";
     std::uint64_t value = 0;
-    for (const char c : digits) {
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
-        if (value > maxDurationUs) {
-            *error = where + " is more than " + std::to_string(maxDurationUs) + " us";
-            return -1;
-        }
+    for (std::size_t i = from; i < text.size(); ++i) {
+        value = value * 10 + static_cast<std::uint64_t>(text[i] - '0');
+        if (value > maxDurationUs)
+            return " is more than " + std::to_string(maxDurationUs) + " us";
     }
-    if (value == 0) {
-        *error = where + " is 0 us";
-        return -1;
-    }
+    if (value == 0)
+        return " is 0 us";
     *us = static_cast<std::uint32_t>(value);
-    return 0;
+    return "";
 }
 
 std::string lineName(std::size_t index)
@@ -98,17 +95,14 @@ std::string lineName(std::size_t index)
 
 // The sign is optional, since the values alternate anyway; one that contradicts its
 // place means the list lost or gained a value before it, so it is refused.
-int rawValue(const std::string& token, bool isMark, const std::string& where, std::uint32_t* us,
-             std::string* error)
+std::string rawProblem(const std::string& token, bool isMark, std::uint32_t* us)
 {
     const char sign = token[0];
     if ((sign == '+' && !isMark) || (sign == '-' && isMark)) {
-        *error = where + " has the sign of a " + (isMark ? "space" : "pulse") + " where a " +
-                 (isMark ? "pulse" : "space") + " comes";
-        return -1;
+        return std::string(" has the sign of a ") + (isMark ? "space" : "pulse") + " where a " +
+               (isMark ? "pulse" : "space") + " comes";
     }
-    const std::string digits = sign == '+' || sign == '-' ? token.substr(1) : token;
-    return durationValue(digits, where, us, error);
+    return durationProblem(token, sign == '+' || sign == '-' ? 1 : 0, us);
 }
 
 int readRawValues(const std::vector<std::string>& lines, std::vector<std::uint32_t>* durations,
@@ -117,15 +111,15 @@ int readRawValues(const std::vector<std::string>& lines, std::vector<std::uint32
     for (std::size_t l = 0; l < lines.size(); ++l) {
         for (const std::string& token : tokensOf(lines[l], true)) {
             const std::size_t n = durations->size();
-            const std::string where =
-                lineName(l) + ", value " + std::to_string(n + 1) + ": " + shown(token);
-            if (n == maxDurations) {
-                *error = where + " is more than " + std::to_string(maxDurations) + " values";
+            std::uint32_t us = 0;
+            const std::string problem =
+                n == maxDurations ? " is more than " + std::to_string(maxDurations) + " values"
+                                  : rawProblem(token, n % 2 == 0, &us);
+            if (!problem.empty()) {
+                *error = lineName(l) + ", value " + std::to_string(n + 1) + ": " + shown(token) +
+                         problem;
                 return -1;
             }
-            std::uint32_t us = 0;
-            if (rawValue(token, n % 2 == 0, where, &us, error) != 0)
-                return -1;
             durations->push_back(us);
         }
     }
@@ -158,8 +152,11 @@ int readKeywordLine(const std::vector<std::string>& tokens, const std::string& w
         return -1;
     }
     std::uint32_t value = 0;
-    if (durationValue(number, named, &value, error) != 0)
+    const std::string problem = durationProblem(number, 0, &value);
+    if (!problem.empty()) {
+        *error = named + problem;
         return -1;
+    }
     if (keyword == "carrier") {
         if (value < lowestCarrierHz || value > highestCarrierHz) {
             *error = where + ": carrier " + std::to_string(value) + " is not " +
