@@ -111,15 +111,20 @@ TEST(Together, ASecondSenderWhileOneRunsDoesNotStart)
     Holder first(dir.path(), lock,
                  {"PIGPIO_SIM_LOCK_FILE=" + lock, "PIGPIO_SIM_LOG=" + dir.file("first.log")});
     ASSERT_TRUE(first.holding());
-    for (const char* program : {"beamfile", "beamones"}) {
+    const struct {
+        const char* program;
+        std::vector<std::string> args;
+    } seconds[] = {{"beamfile", {}}, {"beamones", {}}, {"beam", {"-S", "rc5:0x1e0c"}}};
+    for (const auto& [program, args] : seconds) {
         SCOPED_TRACE(program);
         const std::string log = dir.file(std::string(program) + ".log");
         const Outcome second =
             runProgram(installedProgram(program), dir.path(),
                        {"PIGPIO_SIM_LOCK_FILE=" + lock, "PIGPIO_SIM_LOG=" + log,
-                        "PIGPIO_SIM_VCD=" + dir.file(std::string(program) + ".vcd")});
+                        "PIGPIO_SIM_VCD=" + dir.file(std::string(program) + ".vcd")},
+                       args);
         EXPECT_EQ(second.status, 1);
-        EXPECT_NE(second.out.find("\nGPIO Initialization failed\n"), std::string::npos)
+        EXPECT_NE(("\n" + second.out).find("\nGPIO Initialization failed\n"), std::string::npos)
             << second.out;
         EXPECT_NE(second.err.find(" initInitialise: Can't lock " + lock + "\n"), std::string::npos)
             << second.err;
