@@ -8,9 +8,11 @@
 // remote's of the same part.  Raw remotes are judged as the kernel's NEC decoder
 // would judge their durations.
 #include "codes.h"
+#include "lirc.h"
 #include "text.h"
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -22,11 +24,6 @@ constexpr std::uint64_t sentBurst = 546;
 constexpr std::uint64_t sentOneGap = 1688;
 constexpr std::uint64_t sentZeroGap = 562;
 
-struct Pair {
-    std::uint64_t pulse = 0;
-    std::uint64_t space = 0;
-};
-
 struct Key {
     std::string name;
     std::vector<std::uint64_t> codes;
@@ -34,41 +31,30 @@ struct Key {
     std::vector<std::uint32_t> durations; // raw_codes' durations
 };
 
+// A remote as it is read: its parameters, and its keys once its codes are read.
 struct Remote {
-    std::string name = "(unnamed)";
-    std::string flags;
-    std::uint64_t bits = 0;
-    std::uint64_t eps = 0; // none, as LIRC reads a remote without them
-    std::uint64_t aeps = 0;
-    Pair header, one, zero, pre, post, foot;
-    std::uint64_t plead = 0;
-    std::uint64_t ptrail = 0;
-    std::uint64_t preBits = 0;
-    std::uint64_t preData = 0;
-    std::uint64_t postBits = 0;
-    std::uint64_t postData = 0;
-    std::uint64_t toggle = 0; // toggle_bit, toggle_bit_mask and toggle_mask together
+    LircRemote lirc;
     std::vector<Key> keys;
 };
 
 // LIRC's test of a received duration against the remote's (receive.c's expect).
-bool accepts(const Remote& r, std::uint64_t expected, std::uint64_t sent)
+bool accepts(const LircRemote& r, std::uint64_t expected, std::uint64_t sent)
 {
     const std::uint64_t diff = expected > sent ? expected - sent : sent - expected;
     return diff <= expected * r.eps / 100 || diff <= r.aeps;
 }
 
-bool acceptsPair(const Remote& r, const Pair& p, std::uint64_t gap)
+bool acceptsPair(const LircRemote& r, const LircPair& p, std::uint64_t gap)
 {
     return accepts(r, p.pulse, sentBurst) && accepts(r, p.space, gap);
 }
 
-std::string pairText(const char* what, const Pair& p)
+std::string pairText(const char* what, const LircPair& p)
 {
     return std::string(what) + " " + std::to_string(p.pulse) + " " + std::to_string(p.space);
 }
 
-std::string tolerance(const Remote& r)
+std::string tolerance(const LircRemote& r)
 {
     return " (eps " + std::to_string(r.eps) + ", aeps " + std::to_string(r.aeps) + ")";
 }
@@ -89,7 +75,7 @@ bool fits(std::uint64_t value, std::uint64_t bits)
 // The digits beamfile must send for LIRC's 1 and 0, or a reason why there are none.
 // LIRC tries a one before a zero, so each of beamfile's bits must pass for one of
 // them only.
-std::string symbols(const Remote& r, char* forOne, char* forZero)
+std::string symbols(const LircRemote& r, char* forOne, char* forZero)
 {
     const bool oneTakesLong = acceptsPair(r, r.one, sentOneGap);
     const bool oneTakesShort = acceptsPair(r, r.one, sentZeroGap);
@@ -105,7 +91,7 @@ std::string symbols(const Remote& r, char* forOne, char* forZero)
 }
 
 // Why none of a space-encoded remote's codes can be sent, or "".
-std::string refusal(const Remote& r, char* forOne, char* forZero)
+std::string refusal(const LircRemote& r, char* forOne, char* forZero)
 {
     const std::string flags = "|" + lower(r.flags) + "|";
     for (const char* encoding : {"rc5", "shift_enc", "rc6", "rcmm", "goldstar", "grundig", "bo",
@@ -113,8 +99,8 @@ std::string refusal(const Remote& r, char* forOne, char* forZero)
         if (flags.find(std::string("|") + encoding + "|") != std::string::npos)
             return "flags " + r.flags + ": not NEC's space encoding";
     }
-    const std::uint64_t total = r.preBits + r.bits + r.postBits;
-    if (r.preBits > 32 || r.bits > 32 || r.postBits > 32 || total != 32)
+    const std::uint64_t total = r.preDataBits + r.bits + r.postDataBits;
+    if (r.preDataBits > 32 || r.bits > 32 || r.postDataBits > 32 || total != 32)
         return std::to_string(total) +
                " bits in all (pre_data_bits, bits, post_data_bits): NEC has 32";
     if (r.header.pulse == 0 && r.header.space == 0)
@@ -130,27 +116,27 @@ std::string refusal(const Remote& r, char* forOne, char* forZero)
     if (!accepts(r, r.ptrail, sentBurst))
         return "ptrail " + std::to_string(r.ptrail) + ": LIRC would not take beamfile's 546" +
                tolerance(r);
-    if (r.toggle != 0)
+    if ((r.toggleBit | r.toggleBitMask | r.toggleMask) != 0)
         return "toggle bits: its code changes from one press to the next";
-    if (!fits(r.preData, r.preBits) || !fits(r.postData, r.postBits))
+    if (!fits(r.preData, r.preDataBits) || !fits(r.postData, r.postDataBits))
         return "pre_data or post_data wider than its bits";
     return symbols(r, forOne, forZero);
 }
 
 // A key of a space-encoded remote that can be sent: LIRC's bits, pre_data first, each
 // part reversed for REVERSE, each bit as beamfile's digit for it.
-Signal codedSignal(const Remote& r, const Key& k, char forOne, char forZero)
+Signal codedSignal(const LircRemote& r, const Key& k, char forOne, char forZero)
 {
     const bool reverse = ("|" + lower(r.flags) + "|").find("|reverse|") != std::string::npos;
     std::uint64_t pre = r.preData;
     std::uint64_t code = k.codes[0];
     std::uint64_t post = r.postData;
     if (reverse) {
-        pre = reversed(pre, r.preBits);
+        pre = reversed(pre, r.preDataBits);
         code = reversed(code, r.bits);
-        post = reversed(post, r.postBits);
+        post = reversed(post, r.postDataBits);
     }
-    const std::uint64_t lirc = pre << (r.bits + r.postBits) | code << r.postBits | post;
+    const std::uint64_t lirc = pre << (r.bits + r.postDataBits) | code << r.postDataBits | post;
     Signal s;
     s.name = k.name;
     s.sendable = true;
@@ -170,13 +156,16 @@ Signal codedSignal(const Remote& r, const Key& k, char forOne, char forZero)
     return s;
 }
 
-void addSignals(const Remote& r, std::vector<Signal>* signals)
+void addSignals(const Remote& read, std::vector<Signal>* signals)
 {
+    const LircRemote& r = read.lirc;
     char forOne = '1';
     char forZero = '0';
     const std::string reason = refusal(r, &forOne, &forZero);
     const std::string remote = "remote " + r.name + ": ";
-    for (const Key& k : r.keys) {
+    // One copy for all its keys: a press reads the remote's timing through it.
+    const auto shared = std::make_shared<const LircRemote>(r);
+    for (const Key& k : read.keys) {
         Signal s;
         s.name = k.name;
         if (k.raw) {
@@ -192,12 +181,99 @@ void addSignals(const Remote& r, std::vector<Signal>* signals)
         } else {
             s = codedSignal(r, k, forOne, forZero);
         }
+        s.definition.source = Definition::Source::lircd;
+        s.definition.protocol = r.name;
+        s.definition.remote = shared;
+        s.definition.codes = k.codes;
+        s.definition.raw = k.raw;
+        s.definition.durations = k.durations;
         signals->push_back(s);
     }
 }
 
-// The parameters nec-code needs; the rest are read past.
-int setParameter(Remote* r, const std::vector<std::string>& w, std::string* error)
+// The flags LIRC knows, each word "|"-separated as LIRC splits them.
+void setFlags(LircRemote* r, const std::string& text)
+{
+    r->flags = text;
+    std::string rest = lower(text) + "|";
+    for (std::size_t bar = rest.find('|'); bar != std::string::npos; bar = rest.find('|')) {
+        const std::string flag = rest.substr(0, bar);
+        rest.erase(0, bar + 1);
+        if (flag == "space_enc")
+            r->encoding = LircEncoding::space;
+        else if (flag == "rc5" || flag == "shift_enc")
+            r->encoding = LircEncoding::shift;
+        else if (flag == "rc6")
+            r->encoding = LircEncoding::rc6;
+        else if (flag == "rcmm")
+            r->encoding = LircEncoding::rcmm;
+        else if (flag == "xmp")
+            r->encoding = LircEncoding::xmp;
+        else if (flag == "space_first")
+            r->spaceFirst = true;
+        else if (flag == "reverse")
+            r->reverse = true;
+        else if (flag == "const_length")
+            r->constLength = true;
+        else if (flag == "no_head_rep")
+            r->noHeadRep = true;
+        else if (flag == "no_foot_rep")
+            r->noFootRep = true;
+        else if (flag == "repeat_header")
+            r->repeatHeader = true;
+        else if (flag == "raw_codes")
+            r->rawCodes = true;
+        else if (!flag.empty())
+            r->otherFlags += (r->otherFlags.empty() ? "" : "|") + flag;
+    }
+}
+
+// The parameters only a press needs.  A value that cannot be read is kept as the
+// remote's reason not to be sent, not as the file's failure: nec-code read these
+// files before it read these parameters, and must go on reading them alike.
+void setPressParameter(LircRemote* r, const std::vector<std::string>& w)
+{
+    const std::string key = lower(w[0]);
+    struct Single {
+        const char* name;
+        std::uint64_t* value;
+    } const singles[] = {{"repeat_gap", &r->repeatGap},
+                         {"min_repeat", &r->minRepeat},
+                         {"toggle_bit", &r->toggleBit},
+                         {"repeat_bit", &r->toggleBit},
+                         {"toggle_bit_mask", &r->toggleBitMask},
+                         {"toggle_mask", &r->toggleMask},
+                         {"rc6_mask", &r->rc6Mask},
+                         {"repeat_mask", &r->repeatMask},
+                         {"frequency", &r->frequency},
+                         {"duty_cycle", &r->dutyCycle}};
+    struct Double {
+        const char* name;
+        LircPair* value;
+    } const doubles[] = {{"two", &r->two}, {"three", &r->three}, {"repeat", &r->repeat}};
+    bool read = true;
+    for (const Single& s : singles) {
+        if (key == s.name)
+            read = parseUnsigned(w[1], 0, UINT64_MAX, s.value) == 0;
+    }
+    for (const Double& d : doubles) {
+        if (key == d.name)
+            read = w.size() >= 3 && parseUnsigned(w[1], 0, UINT32_MAX, &d.value->pulse) == 0 &&
+                   parseUnsigned(w[2], 0, UINT32_MAX, &d.value->space) == 0;
+    }
+    if (key == "gap") {
+        std::uint64_t second = 0;
+        read = parseUnsigned(w[1], 0, UINT32_MAX, &r->gap) == 0 &&
+               (w.size() < 3 || parseUnsigned(w[2], 0, UINT32_MAX, &second) == 0);
+        if (read && second != 0 && second < r->gap)
+            r->gap = second;
+    }
+    if (!read && r->unreadable.empty())
+        r->unreadable = w[0] + " " + w[1] + ": not a value LIRC reads";
+}
+
+// The parameters nec-code needs, then those a press needs; the rest are read past.
+int setParameter(LircRemote* r, const std::vector<std::string>& w, std::string* error)
 {
     const std::string key = lower(w[0]);
     // Durations and counts are ints in LIRC; pre_data and post_data are codes.
@@ -208,13 +284,13 @@ int setParameter(Remote* r, const std::vector<std::string>& w, std::string* erro
     } const singles[] = {
         {"bits", &r->bits, UINT32_MAX},          {"eps", &r->eps, UINT32_MAX},
         {"aeps", &r->aeps, UINT32_MAX},          {"plead", &r->plead, UINT32_MAX},
-        {"ptrail", &r->ptrail, UINT32_MAX},      {"pre_data_bits", &r->preBits, UINT32_MAX},
-        {"pre_data", &r->preData, UINT64_MAX},   {"post_data_bits", &r->postBits, UINT32_MAX},
+        {"ptrail", &r->ptrail, UINT32_MAX},      {"pre_data_bits", &r->preDataBits, UINT32_MAX},
+        {"pre_data", &r->preData, UINT64_MAX},   {"post_data_bits", &r->postDataBits, UINT32_MAX},
         {"post_data", &r->postData, UINT64_MAX},
     };
     struct Double {
         const char* name;
-        Pair* value;
+        LircPair* value;
     } const doubles[] = {{"header", &r->header}, {"one", &r->one},   {"zero", &r->zero},
                          {"pre", &r->pre},       {"post", &r->post}, {"foot", &r->foot}};
     if (key == "name") {
@@ -222,7 +298,7 @@ int setParameter(Remote* r, const std::vector<std::string>& w, std::string* erro
         return 0;
     }
     if (key == "flags") {
-        r->flags = w[1];
+        setFlags(r, w[1]);
         return 0;
     }
     if (key == "toggle_bit" || key == "repeat_bit" || key == "toggle_bit_mask" ||
@@ -232,8 +308,6 @@ int setParameter(Remote* r, const std::vector<std::string>& w, std::string* erro
             *error = "'" + w[1] + "' is not a number";
             return -1;
         }
-        r->toggle |= v;
-        return 0;
     }
     for (const Single& s : singles) {
         if (key == s.name && parseUnsigned(w[1], 0, s.max, s.value) != 0) {
@@ -250,6 +324,7 @@ int setParameter(Remote* r, const std::vector<std::string>& w, std::string* erro
             return -1;
         }
     }
+    setPressParameter(r, w);
     return 0;
 }
 
@@ -322,6 +397,7 @@ int remoteLine(Remote* remote, Section* section, const std::vector<std::string>&
     std::string error;
     if (first == "begin" && (second == "codes" || second == "raw_codes")) {
         *section = second == "codes" ? Section::codes : Section::rawCodes;
+        remote->lirc.rawCodes = remote->lirc.rawCodes || second == "raw_codes";
     } else if (first == "end" && second == "remote") {
         addSignals(*remote, signals);
         *section = Section::none;
@@ -331,7 +407,7 @@ int remoteLine(Remote* remote, Section* section, const std::vector<std::string>&
     } else if (w[0][0] == '#') {
         *failure = {number, "an indented # is not a comment in a lircd.conf"};
         return -1;
-    } else if (setParameter(remote, w, &error) != 0) {
+    } else if (setParameter(&remote->lirc, w, &error) != 0) {
         *failure = {number, error};
         return -1;
     }

@@ -1,0 +1,383 @@
+// lircd.conf presses against what LIRC itself sends: a few confs whose durations the
+// fact sheet gives (measured with lircd and irsimsend), and every key of every remote
+// of Debian's lirc-compat-remotes against irsimsend, LIRC's own encoder.
+#include "codes.h"
+#include "lirc.h"
+#include "sources.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include "files.h"
+#include "run_program.h"
+
+namespace {
+
+// The frame of a space-encoded word, most significant bit first, as a conf's one and
+// zero lines say, for expectations written from the fact sheet's bit patterns.
+std::string spaceBits(std::uint64_t word, int bits, const char* one, const char* zero)
+{
+    std::string text;
+    for (int i = bits - 1; i >= 0; --i)
+        text += std::string(" ") + (((word >> static_cast<unsigned>(i)) & 1u) != 0 ? one : zero);
+    return text;
+}
+
+const char rc5Conf[] = "begin remote\n name rc5\n bits 13\n flags RC5|CONST_LENGTH\n"
+                       " one 889 889\n zero 889 889\n plead 889\n toggle_bit_mask 0x800\n"
+                       " gap 113792\n begin codes\n  K 0x100C\n end codes\nend remote\n";
+const char rc5FirstPress[] =
+    "+889 -889 +889 -889 +1778 -889 +889 -889 +889 -889 +889 -889 +889 -889 +889 -889 +889 "
+    "-1778 +889 -889 +1778 -889 +889 -90678";
+
+const char necConf[] = "begin remote\n name nec\n bits 16\n flags SPACE_ENC|CONST_LENGTH\n"
+                       " header 9000 4500\n one 560 1690\n zero 560 560\n ptrail 560\n"
+                       " repeat 9000 2250\n pre_data_bits 16\n pre_data 0x20DF\n gap 108000\n"
+                       " min_repeat 1\n begin codes\n  K 0x10EF\n end codes\nend remote\n";
+
+const char sonyConf[] = "begin remote\n name sony\n bits 12\n flags SPACE_ENC|CONST_LENGTH\n"
+                        " header 2400 600\n one 1200 600\n zero 600 600\n gap 45000\n"
+                        " min_repeat 2\n frequency 40000\n begin codes\n  K 0xA90\n"
+                        " end codes\nend remote\n";
+const char sonyFrame[] = "+2400 -600 +1200 -600 +600 -600 +1200 -600 +600 -600 +1200 -600 +600 "
+                         "-600 +600 -600 +1200 -600 +600 -600 +600 -600 +600 -600 +600";
+
+const char noTimingsConf[] = "begin remote\n name usb\n bits 8\n eps 30\n aeps 100\n gap 200000\n"
+                             " begin codes\n  K 0x10\n end codes\nend remote\n";
+
+const char shortGapConf[] = "begin remote\n name short\n bits 8\n flags SPACE_ENC|CONST_LENGTH\n"
+                            " one 560 1690\n zero 560 560\n gap 5000\n"
+                            " begin codes\n  K 0xFF\n end codes\nend remote\n";
+
+struct PressCase {
+    const char* name;
+    const char* conf;
+    PressRequest request;
+    std::string durations; // empty: refused, with `refusal` in the reason
+    const char* refusal;
+    int frames;
+    int toggle;
+    std::int32_t carrierHz;
+};
+
+class LircPressTest : public ::testing::TestWithParam<PressCase> {};
+
+TEST_P(LircPressTest, SendsWhatLircSends)
+{
+    const PressCase& c = GetParam();
+    std::vector<Signal> signals;
+    Failure failure;
+    ASSERT_EQ(readLircd(c.conf, &signals, &failure), 0) << failure.what;
+    ASSERT_EQ(signals.size(), 1u);
+    ASSERT_NE(signals[0].definition.remote, nullptr);
+    Press press;
+    std::string error;
+    const int status = pressOf(signals[0].definition, c.request, &press, &error);
+    if (c.durations.empty()) {
+        EXPECT_EQ(status, -1);
+        EXPECT_NE(error.find(c.refusal), std::string::npos) << error;
+        return;
+    }
+    ASSERT_EQ(status, 0) << error;
+    EXPECT_EQ(durationText(press.durations), c.durations);
+    EXPECT_EQ(press.frames, c.frames);
+    EXPECT_EQ(press.toggle, c.toggle);
+    EXPECT_EQ(press.carrierHz, c.carrierHz);
+    EXPECT_DOUBLE_EQ(press.dutyCycle, 0.5);
+}
+
+PressRequest request(int repeats, int toggle, unsigned earlier)
+{
+    PressRequest r;
+    r.repeats = repeats;
+    r.toggle = toggle;
+    r.earlierPresses = earlier;
+    return r;
+}
+
+const std::string necFrame =
+    "+9000 -4500" + spaceBits(0x20DF10EF, 32, "+560 -1690", "+560 -560") + " +560";
+
+INSTANTIATE_TEST_SUITE_P(
+    Lircd, LircPressTest,
+    ::testing::Values(
+        // §6: the toggle bit is set on the first press (0x180C on air).
+        PressCase{"rc5_first_press", rc5Conf, request(0, -1, 0), rc5FirstPress, "", 1, 1, 38000},
+        PressCase{"rc5_toggle_asked_set", rc5Conf, request(0, 1, 7), rc5FirstPress, "", 1, 1,
+                  38000},
+        // §3.2, measured with lircd: full frame, the rest of 108 ms, the repeat code.
+        PressCase{"nec_min_repeat_1", necConf, request(0, -1, 0),
+                  necFrame + " -40020 +9000 -2250 +560 -96190", "", 2, -1, 38000},
+        PressCase{"nec_min_repeat_1_held", necConf, request(1, -1, 0),
+                  necFrame + " -40020 +9000 -2250 +560 -96190 +9000 -2250 +560 -96190", "", 3, -1,
+                  38000},
+        // §3.2, Sony: three identical frames, each followed by 25800.
+        PressCase{"sony_min_repeat_2", sonyConf, request(0, -1, 0),
+                  std::string(sonyFrame) + " -25800 " + sonyFrame + " -25800 " + sonyFrame +
+                      " -25800",
+                  "", 3, -1, 40000},
+        PressCase{"no_timings", noTimingsConf, request(0, -1, 0), "", "no timings", 0, 0, 0},
+        PressCase{"const_length_gap_too_short", shortGapConf, request(0, -1, 0), "",
+                  "too short gap", 0, 0, 0}),
+    [](const ::testing::TestParamInfo<PressCase>& test) { return test.param.name; });
+
+// ---- lirc-compat-remotes against irsimsend ----
+
+const char remotesDir[] = "/usr/share/lirc/remotes";
+
+std::vector<std::string> filesBelow(const std::string& top)
+{
+    std::vector<std::string> found;
+    std::vector<std::string> folders = {top};
+    while (!folders.empty()) {
+        const std::string dir = folders.back();
+        folders.pop_back();
+        DIR* d = opendir(dir.c_str());
+        if (d == nullptr)
+            continue;
+        while (const dirent* e = readdir(d)) {
+            const std::string name = e->d_name;
+            if (name == "." || name == "..")
+                continue;
+            const std::string path = dir + "/" + name;
+            if (e->d_type == DT_DIR)
+                folders.push_back(path);
+            else if (e->d_type == DT_REG)
+                found.push_back(path);
+        }
+        closedir(d);
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+std::string lowerWord(std::string w)
+{
+    std::transform(w.begin(), w.end(), w.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return w;
+}
+
+// Each remote of a file as a file of its own: irsimsend sends keys of one remote only.
+std::vector<std::string> remotesOf(const std::string& text)
+{
+    std::vector<std::string> remotes;
+    std::string current;
+    bool inside = false;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string a;
+        std::string b;
+        words >> a >> b;
+        const bool comment = line.rfind('#', 0) == 0;
+        if (!comment && lowerWord(a) == "begin" && lowerWord(b) == "remote")
+            inside = true;
+        if (inside)
+            current += line + "\n";
+        if (inside && !comment && lowerWord(a) == "end" && lowerWord(b) == "remote") {
+            remotes.push_back(current);
+            current.clear();
+            inside = false;
+        }
+    }
+    return remotes;
+}
+
+struct Sim {
+    std::vector<std::uint32_t> durations; // merged as a press merges them
+    bool codesOnly = false;               // "code N" lines: LIRC has no timings to send
+    int status = -1;
+};
+
+Sim irsimsend(const TempDir& dir, const std::vector<std::string>& args)
+{
+    (void)unlink(dir.file("simsend.out").c_str());
+    Command send;
+    send.program = IRSIMSEND;
+    send.args = args;
+    send.args.push_back(dir.file("remote.conf"));
+    send.dir = dir.path();
+    send.env = {"HOME=" + dir.path()};
+    send.direct = true;
+    Sim sim;
+    sim.status = runCommand(send).status;
+    std::istringstream in(dir.read("simsend.out"));
+    std::string kind;
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::uint32_t us = 0;
+        words >> kind;
+        if (kind == "code")
+            sim.codesOnly = true;
+        else if (words >> us)
+            appendDuration(&sim.durations, kind == "pulse", us);
+    }
+    return sim;
+}
+
+// The key's press with min_repeat 0, as irsimsend sends a key.
+int pressOnce(const Signal& s, unsigned earlier, Press* press, std::string* error)
+{
+    Definition d = s.definition;
+    auto remote = std::make_shared<LircRemote>(*d.remote);
+    remote->minRepeat = 0;
+    d.remote = remote;
+    PressRequest r;
+    r.earlierPresses = earlier;
+    return lircdPress(d, r, press, error);
+}
+
+std::string withoutRemote(const std::string& error)
+{
+    const std::size_t colon = error.find(": ");
+    return error.rfind("remote ", 0) == 0 && colon != std::string::npos ? error.substr(colon + 2)
+                                                                        : error;
+}
+
+struct Tally {
+    int files = 0, remotes = 0, unread = 0, keys = 0, matched = 0, differed = 0, refused = 0;
+    int duplicates = 0, irsimsendRuns = 0;
+    std::map<std::string, int> refusals;
+    std::vector<std::string> differences;
+};
+
+void differs(Tally* t, const std::string& file, const std::string& key, const Sim& sim,
+             const Press& press)
+{
+    ++t->differed;
+    if (t->differences.size() < 20)
+        t->differences.push_back(file + " " + key +
+                                 "\n  irsimsend: " + durationText(sim.durations) +
+                                 "\n  lircdPress: " + durationText(press.durations));
+}
+
+// One remote: its sendable keys in one irsimsend run (the toggle flips once per key,
+// so the k-th key is a press with k earlier ones); where that differs, key by key.
+void sweepRemote(const std::string& file, const std::string& conf, Tally* t)
+{
+    std::vector<Signal> signals;
+    Failure failure;
+    if (readLircd(conf, &signals, &failure) != 0) {
+        ++t->unread;
+        return;
+    }
+    ++t->remotes;
+    TempDir dir;
+    dir.write("remote.conf", conf);
+    std::set<std::string> seen;
+    std::vector<const Signal*> sent;
+    std::vector<Press> presses;
+    bool noTimings = false;
+    for (const Signal& s : signals) {
+        ++t->keys;
+        if (!seen.insert(s.name).second) {
+            ++t->duplicates; // irsimsend finds the first key of a name only
+            continue;
+        }
+        Press press;
+        std::string error;
+        if (pressOnce(s, static_cast<unsigned>(sent.size()), &press, &error) != 0) {
+            ++t->refused;
+            ++t->refusals[withoutRemote(error)];
+            noTimings = noTimings || error.find("no timings") != std::string::npos;
+            continue;
+        }
+        sent.push_back(&s);
+        presses.push_back(press);
+    }
+    if (noTimings) {
+        // LIRC must agree that it has nothing to send either.
+        ++t->irsimsendRuns;
+        const Sim sim = irsimsend(dir, {"-k", signals[0].name, "-c", "1"});
+        EXPECT_TRUE(sim.codesOnly) << file << ": irsimsend sent durations for " << signals[0].name
+                                   << ": " << durationText(sim.durations);
+    }
+    if (sent.empty())
+        return;
+    std::string list;
+    std::vector<std::uint32_t> ours;
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        list += sent[i]->name + "\n";
+        for (std::size_t j = 0; j < presses[i].durations.size(); ++j)
+            appendDuration(&ours, j % 2 == 0, presses[i].durations[j]);
+    }
+    dir.write("keys", list);
+    ++t->irsimsendRuns;
+    const Sim all = irsimsend(dir, {"-l", dir.file("keys"), "-c", "1"});
+    EXPECT_EQ(all.status, 0) << file;
+    if (all.durations == ours) {
+        t->matched += static_cast<int>(sent.size());
+        return;
+    }
+    for (const Signal* s : sent) {
+        Press press;
+        std::string error;
+        ++t->irsimsendRuns;
+        const Sim one = irsimsend(dir, {"-k", s->name, "-c", "1"});
+        if (pressOnce(*s, 0, &press, &error) == 0 && one.durations == press.durations)
+            ++t->matched;
+        else
+            differs(t, file, s->name, one, press);
+    }
+}
+
+bool oracleHere(std::string* why)
+{
+    if (std::string(IRSIMSEND).empty()) {
+        *why = "irsimsend not found, or a cross build (package lirc; scripts/setup.sh test)";
+        return false;
+    }
+    if (access(remotesDir, R_OK) != 0) {
+        *why = std::string(remotesDir) + " is not there (package lirc-compat-remotes)";
+        return false;
+    }
+    return true;
+}
+
+// Every key of every remote of lirc-compat-remotes: LIRC's own encoder and the press
+// must put the same durations and gaps on air, or the press must say why it cannot.
+TEST(LircPressOracle, EveryCompatRemoteKeyAsIrsimsendSendsIt)
+{
+    std::string why;
+    if (!oracleHere(&why))
+        GTEST_SKIP() << why;
+    const auto start = std::chrono::steady_clock::now();
+    Tally t;
+    for (const std::string& file : filesBelow(remotesDir)) {
+        std::string text = readFile(file);
+        const std::vector<std::string> remotes = remotesOf(text);
+        if (remotes.empty())
+            continue;
+        ++t.files;
+        for (const std::string& conf : remotes)
+            sweepRemote(file, conf, &t);
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::cout << "lirc-compat-remotes: " << t.files << " files, " << t.remotes << " remotes ("
+              << t.unread << " unread), " << t.keys << " keys: " << t.matched << " matched, "
+              << t.differed << " differed, " << t.refused << " refused, " << t.duplicates
+              << " repeated names; " << t.irsimsendRuns << " irsimsend runs, " << seconds << " s\n";
+    for (const auto& r : t.refusals)
+        std::cout << "  refused " << r.second << ": " << r.first << "\n";
+    for (const std::string& d : t.differences)
+        std::cout << "  differed: " << d << "\n";
+    EXPECT_EQ(t.differed, 0);
+    EXPECT_GT(t.matched, 0);
+}
+
+} // namespace
