@@ -355,7 +355,7 @@ int rawPress(const Definition& d, const PressRequest& r, Press* press, std::stri
             return -1;
         }
     }
-    // An even count ends in a space Flipper sends: it is part of the gap before a
+    // An even count ends in a space Flipper sends: it joins the gap before a
     // held repeat, and nothing after the last one.
     std::vector<std::uint32_t> durations = d.durations;
     for (int k = 0; k < r.repeats; ++k) {
