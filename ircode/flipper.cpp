@@ -4,7 +4,9 @@
 #include "codes.h"
 #include "text.h"
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 
 namespace {
@@ -61,6 +63,9 @@ int parsed(const Fields& f, Signal* s, Failure* failure)
             return -1;
         }
     }
+    s->definition.protocol = protocol;
+    s->definition.address = address;
+    s->definition.command = command;
     const bool wide = address > 0xFF || command > 0xFF || lower(protocol) == "necext";
     char numbers[64];
     (void)std::snprintf(numbers, sizeof numbers,
@@ -89,6 +94,31 @@ int parsed(const Fields& f, Signal* s, Failure* failure)
     return 0;
 }
 
+// The file's frequency: and duty_cycle: are the press's business (flipperPress
+// refuses what Flipper would), not a reason to stop reading the file, so a value
+// that is no number is kept as 0, as an absent one is.
+std::int32_t frequencyOf(const Fields& f)
+{
+    const auto found = f.values.find("frequency");
+    std::uint64_t hz = 0;
+    if (found == f.values.end() || parseUnsigned(found->second, 10, INT32_MAX, &hz) != 0)
+        return 0;
+    return static_cast<std::int32_t>(hz);
+}
+
+double dutyOf(const Fields& f)
+{
+    const auto found = f.values.find("duty_cycle");
+    if (found == f.values.end() || found->second.empty())
+        return 0;
+    const char* start = found->second.c_str();
+    char* end = nullptr;
+    const double duty = std::strtod(start, &end);
+    if (end != start + found->second.size() || !std::isfinite(duty))
+        return 0;
+    return duty;
+}
+
 int raw(const Fields& f, Signal* s, Failure* failure)
 {
     if (f.values.count("data") == 0) {
@@ -105,6 +135,10 @@ int raw(const Fields& f, Signal* s, Failure* failure)
         }
         durations.push_back(static_cast<std::uint32_t>(d));
     }
+    s->definition.raw = true;
+    s->definition.durations = durations;
+    s->definition.carrierHz = frequencyOf(f);
+    s->definition.dutyCycle = dutyOf(f);
     std::string note;
     s->sendable = necFromDurations(durations, &s->code, &note) == 0;
     s->note = "raw: " + note;
@@ -119,6 +153,7 @@ int finish(const Fields& f, std::vector<Signal>* signals, Failure* failure)
         return 0;
     Signal s;
     s.name = f.values.at("name");
+    s.definition.source = Definition::Source::flipper;
     const auto type = f.values.find("type");
     if (type == f.values.end()) {
         *failure = {f.line, "signal '" + s.name + "' has no type:"};

@@ -33,35 +33,6 @@ std::uint32_t bit(int toggle)
     return toggle != 0 ? 1 : 0;
 }
 
-// Least significant bit first, then the closing mark; a trailerSpace of 0 leaves the
-// frame ending in that mark.
-void pulseDistance(const PulseDistanceTiming& timing, std::uint32_t bitCount, std::uint64_t data,
-                   std::uint32_t trailerSpace, std::vector<std::uint32_t>* durations)
-{
-    mark(durations, timing.leadMark);
-    space(durations, timing.leadSpace);
-    for (std::uint32_t i = 0; i < bitCount; ++i) {
-        mark(durations, timing.bitMark);
-        space(durations, ((data >> i) & 1) != 0 ? timing.oneSpace : timing.zeroSpace);
-    }
-    mark(durations, timing.bitMark);
-    space(durations, trailerSpace);
-}
-
-// Bi-phase, most significant bit first: a 1 is space then mark (RC5), or mark then
-// space where onesMarkFirst (RC6, MCIR2).  A half next to one of its kind lengthens
-// it, which is how a 1 after a 0 becomes one double-length mark.
-void biphase(std::uint32_t half, bool onesMarkFirst, std::uint32_t bitCount, std::uint64_t data,
-             std::vector<std::uint32_t>* durations)
-{
-    for (std::uint32_t i = bitCount; i > 0; --i) {
-        const bool one = ((data >> (i - 1)) & 1) != 0;
-        const bool markFirst = one == onesMarkFirst;
-        appendDuration(durations, markFirst, half);
-        appendDuration(durations, !markFirst, half);
-    }
-}
-
 void necFrame(const ProtocolTimings& timings, std::uint32_t address, std::uint32_t addressCheck,
               std::uint32_t command, std::uint32_t commandCheck,
               std::vector<std::uint32_t>* durations)
@@ -420,6 +391,30 @@ std::uint64_t lengthUs(const std::vector<std::uint32_t>& durations)
 }
 
 } // namespace
+
+void pulseDistance(const PulseDistanceTiming& timing, std::uint32_t bitCount, std::uint64_t data,
+                   std::uint32_t trailerSpace, std::vector<std::uint32_t>* durations)
+{
+    mark(durations, timing.leadMark);
+    space(durations, timing.leadSpace);
+    for (std::uint32_t i = 0; i < bitCount; ++i) {
+        mark(durations, timing.bitMark);
+        space(durations, ((data >> i) & 1) != 0 ? timing.oneSpace : timing.zeroSpace);
+    }
+    mark(durations, timing.bitMark);
+    space(durations, trailerSpace);
+}
+
+void biphase(std::uint32_t half, bool onesMarkFirst, std::uint32_t bitCount, std::uint64_t data,
+             std::vector<std::uint32_t>* durations)
+{
+    for (std::uint32_t i = bitCount; i > 0; --i) {
+        const bool one = ((data >> (i - 1)) & 1) != 0;
+        const bool markFirst = one == onesMarkFirst;
+        appendDuration(durations, markFirst, half);
+        appendDuration(durations, !markFirst, half);
+    }
+}
 
 // Linux 6.1's units: each protocol's #define, pre-rounded to whole microseconds,
 // and its multiples of the rounded unit (16 x 563 = 9008).

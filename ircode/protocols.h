@@ -26,6 +26,17 @@ struct PulseDistanceTiming {
     std::uint32_t oneSpace;
 };
 
+// Least significant bit first, then the closing mark; a trailerSpace of 0 leaves the
+// frame ending in that mark.  Appends to *durations.
+void pulseDistance(const PulseDistanceTiming& timing, std::uint32_t bitCount, std::uint64_t data,
+                   std::uint32_t trailerSpace, std::vector<std::uint32_t>* durations);
+
+// Bi-phase, most significant bit first: a 1 is space then mark (RC5), or mark then
+// space where onesMarkFirst (RC6, MCIR2).  A half next to one of its kind lengthens
+// it, which is how a 1 after a 0 becomes one double-length mark.  Appends.
+void biphase(std::uint32_t half, bool onesMarkFirst, std::uint32_t bitCount, std::uint64_t data,
+             std::vector<std::uint32_t>* durations);
+
 // The durations the encoders build frames of, in microseconds.  The layouts read
 // their units from here, so that the same layout code can be held against another
 // encoder's roundings (v4l-utils' ir-ctl computes its own from nanoseconds).
