@@ -54,12 +54,13 @@ std::string describe(const Definition& d)
     case Definition::Source::keymap:
         return "keymap " + (d.raw ? rawText(d) : d.protocol + " scancode " + hex(d.scancode));
     case Definition::Source::lircd: {
+        const std::string remote = "lircd.conf remote " + d.protocol;
         if (d.raw)
-            return "lircd.conf " + rawText(d);
+            return remote + " " + rawText(d);
         std::string codes;
         for (const std::uint64_t code : d.codes)
             codes += (codes.empty() ? "" : " ") + hex(code);
-        return "lircd.conf code " + codes;
+        return remote + " code " + codes;
     }
     case Definition::Source::none:
         break;
