@@ -235,3 +235,71 @@ TEST(BeamUnderSudo, ReadsFilesAsTheUserItRunsFor)
 }
 
 } // namespace
+
+namespace {
+
+// The toggle of a remote's signal alternates from one press to the next, as the
+// remote's own button does; the runtime folder keeps the last one, so a fresh one
+// starts at the source's first press, and --toggle sets it without counting.
+TEST(BeamFrom, ToggleAlternatesFromPressToPress)
+{
+    TempDir dir;
+    TempDir runtime;
+    const std::string file = std::string(BEAM_SAMPLES) + "/flipper.ir";
+    const std::vector<std::string> env = {"PIGPIO_SIM_CLOCK=virtual",
+                                          "XDG_RUNTIME_DIR=" + runtime.path()};
+    const auto toggleOf = [&](const std::vector<std::string>& extra,
+                              const std::vector<std::string>& environment) {
+        std::vector<std::string> args = {"--from", file, "Next"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        const Outcome run = runProgram(installedProgram("beam"), dir.path(), environment, args);
+        EXPECT_EQ(run.status, 0) << run.err;
+        const size_t at = run.out.find(", toggle ");
+        return at == std::string::npos ? std::string("none") : run.out.substr(at + 9, 1);
+    };
+    EXPECT_EQ(toggleOf({}, env), "0");
+    EXPECT_EQ(toggleOf({}, env), "1");
+    EXPECT_EQ(toggleOf({"--toggle", "0"}, env), "0");
+    EXPECT_EQ(toggleOf({}, env), "0");
+    EXPECT_EQ(toggleOf({"--print"}, env), "none"); // printed, not sent: not counted
+    EXPECT_EQ(toggleOf({}, env), "1");
+    // Without a runtime folder every press is a first press.
+    const std::vector<std::string> none = {"PIGPIO_SIM_CLOCK=virtual", "XDG_RUNTIME_DIR="};
+    EXPECT_EQ(toggleOf({}, none), "0");
+    EXPECT_EQ(toggleOf({}, none), "0");
+}
+
+// Every signal is listed with what it is and its press or why it cannot be sent;
+// a key that cannot be sent is refused with that reason, and one that is not
+// there with the closest names.
+TEST(BeamFrom, ListsAndRefusesAsTheFileSays)
+{
+    TempDir dir;
+    const std::string file = std::string(BEAM_SAMPLES) + "/flipper.ir";
+    const std::vector<std::string> env = {"PIGPIO_SIM_CLOCK=virtual",
+                                          "PIGPIO_SIM_LOG=" + dir.file("log")};
+    const Outcome list = runProgram(installedProgram("beam"), dir.path(), env, {"--from", file});
+    EXPECT_EQ(list.status, 0) << list.err;
+    EXPECT_NE(list.out.find("Power\tFlipper NEC address 0x4 command 0x8\t1 frame, 67 durations"),
+              std::string::npos)
+        << list.out;
+    EXPECT_NE(list.out.find("Steady\tFlipper raw, 3 durations at 38000 Hz\t- "), std::string::npos)
+        << list.out;
+
+    const struct {
+        const char* key;
+        const char* says;
+    } refusals[] = {{"Steady", "Steady cannot be sent: duty_cycle 1"},
+                    {"Nope", "no signal named 'Nope'"}};
+    for (const auto& r : refusals) {
+        SCOPED_TRACE(r.key);
+        const Outcome run =
+            runProgram(installedProgram("beam"), dir.path(), env, {"--from", file, r.key});
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err.find(r.says), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(dir.read("log"), "");
+}
+
+} // namespace
