@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <string>
+
+#include "protocols.h"
 
 namespace {
 
@@ -144,5 +148,64 @@ INSTANTIATE_TEST_SUITE_P(
                     "Pronto type 900A (NEC1 short form) is not supported: give the learned form "
                     "(0000)"}),
     [](const ::testing::TestParamInfo<ProntoError>& test) { return test.param.name; });
+
+} // namespace
+
+namespace {
+
+// A press written as a learned Pronto code, as a remote's database would hold it:
+// each duration a count of carrier periods, the last mark followed by a gap.
+std::string asPronto(const Press& press, unsigned frequencyWord)
+{
+    const double unit = frequencyWord * 0.241246;
+    char word[24];
+    std::string text = "0000";
+    (void)std::snprintf(word, sizeof word, " %04X", frequencyWord);
+    text += word;
+    const std::size_t pairs = (press.durations.size() + 1) / 2;
+    (void)std::snprintf(word, sizeof word, " %04zX", pairs);
+    text += word;
+    text += " 0000";
+    for (std::size_t i = 0; i < pairs * 2; ++i) {
+        const double us = i < press.durations.size() ? press.durations[i] : 100000.0;
+        (void)std::snprintf(word, sizeof word, " %04lX", std::lround(us / unit));
+        text += word;
+    }
+    return text;
+}
+
+// The kernel's presses through Pronto and back: the carrier its frequency word
+// names, and every duration within half a carrier period of what was written.
+TEST(Pronto, KernelPressesRoundTrip)
+{
+    const struct {
+        const char* scancode;
+        unsigned frequencyWord; // the nearest to the protocol's carrier
+        std::int32_t carrierHz;
+    } cases[] = {{"nec:0x408", 0x6D, 38029},
+                 {"rc5:0x1e0c", 0x73, 36045},
+                 {"sony12:0x10015", 0x67, 40244},
+                 {"rc6_mce:0x800f040c", 0x73, 36045}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scancode);
+        const KernelProtocol* protocol = nullptr;
+        std::uint32_t scancode = 0;
+        std::string error;
+        ASSERT_EQ(parseKernelScancode(c.scancode, &protocol, &scancode, &error), 0) << error;
+        Press sent;
+        ASSERT_EQ(kernelPress(*protocol, scancode, 0, 0, &sent, &error), 0) << error;
+        Press read;
+        const std::string text = asPronto(sent, c.frequencyWord);
+        ASSERT_EQ(parsePronto(text, 0, &read, &error), 0) << error << "\n" << text;
+        EXPECT_EQ(read.carrierHz, c.carrierHz);
+        ASSERT_EQ(read.durations.size(), sent.durations.size()) << text;
+        const double halfPeriod = c.frequencyWord * 0.241246 / 2;
+        for (std::size_t i = 0; i < sent.durations.size(); ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_LE(std::abs(static_cast<double>(read.durations[i]) - sent.durations[i]),
+                      halfPeriod + 1);
+        }
+    }
+}
 
 } // namespace
