@@ -1,3 +1,4 @@
+#include "codes.h"
 #include "protocols.h"
 #include "sources.h"
 
@@ -277,6 +278,33 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusalCase{row("NEC1", 4, -1, 8), -1, "negative"},
                       // A frame and 92 dittos, 108 ms each, pass 10 s; 91 do not.
                       RefusalCase{row("NEC1", 4, -1, 8), 92, "longer than 10 s"}));
+
+// Every row whose numbers read keeps them, NEC or not; nec-code's judgement is untouched.
+TEST(IrdbReader, DefinesEveryRow)
+{
+    std::vector<Signal> signals;
+    Failure failure;
+    ASSERT_EQ(readIrdb("functionname,protocol,device,subdevice,function\n"
+                       "POWER,NEC1,4,-1,8\n"
+                       "PLAY,RC5,30,-1,12\n"
+                       "ODD,Sony20,3,90,-2\n",
+                       &signals, &failure),
+              0)
+        << failure.what;
+    ASSERT_EQ(signals.size(), 3u);
+    const Definition& nec = signals[0].definition;
+    EXPECT_EQ(nec.source, Definition::Source::irdb);
+    EXPECT_EQ(nec.protocol, "NEC1");
+    EXPECT_EQ(nec.address, 4u);
+    EXPECT_EQ(nec.subdevice, -1);
+    EXPECT_EQ(nec.command, 8u);
+    EXPECT_TRUE(signals[0].sendable);
+    EXPECT_EQ(signals[1].definition.protocol, "RC5");
+    EXPECT_EQ(signals[1].definition.address, 30u);
+    EXPECT_FALSE(signals[1].sendable);
+    EXPECT_EQ(signals[1].note, "RC5: not NEC");
+    EXPECT_EQ(signals[2].definition.source, Definition::Source::none);
+}
 
 TEST(Irdb, TogglesFromPressToPress)
 {

@@ -337,6 +337,67 @@ void compareKey(const std::string& file, const Signal& s, Tally* t)
                       << press.carrierHz << " Hz " << expected;
 }
 
+std::string writeKeymap(const char* name, const std::string& table)
+{
+    const std::string path = ::testing::TempDir() + name;
+    std::FILE* file = std::fopen(path.c_str(), "w");
+    if (file != nullptr) {
+        (void)std::fputs(
+            ("[[protocols]]\nname = 'x'\n" + table + "[protocols.scancodes]\n0x9 = 'KEY_A'\n")
+                .c_str(),
+            file);
+        (void)std::fclose(file);
+    }
+    return path;
+}
+
+Press pressOf(const std::string& table)
+{
+    std::vector<Signal> signals =
+        keymap("[[protocols]]\n" + table + "[protocols.scancodes]\n0x9 = 'KEY_A'\n");
+    Press press;
+    std::string error;
+    EXPECT_EQ(signals.size(), 1u);
+    if (!signals.empty()) {
+        EXPECT_EQ(keymapPress(signals[0].definition, PressRequest{}, &press, &error), 0) << error;
+    }
+    return press;
+}
+
+// Where ir-ctl 1.22.1 errs we send what the file means; these hold the difference to
+// exactly the known faults, so that the sweep's silence about them is no blind spot.
+TEST(IrCtlOracle, DiffersOnlyByTheKnownFaults)
+{
+    if (access(IR_CTL, X_OK) != 0)
+        GTEST_SKIP() << IR_CTL << " not found: no oracle (Debian's v4l-utils has it)";
+    // pulse_length: 1.22.1 takes its bit pulses from bit_0_space/bit_1_space and its
+    // space from bit_pulse, and keeps the last space.
+    const std::string meant = "protocol = 'pulse_length'\nbits = 4\ncarrier = 40000\n"
+                              "bit_0_pulse = 600\nbit_1_pulse = 1200\nbit_space = 700\n";
+    const std::string crossed = "protocol = 'pulse_length'\nbits = 4\ncarrier = 40000\n"
+                                "bit_0_space = 600\nbit_1_space = 1200\nbit_pulse = 700\n";
+    const IrCtlRun length = runIrCtl({"-k", writeKeymap("crossed.toml", crossed), "-K", "KEY_A"});
+    ASSERT_EQ(length.status, 0);
+    EXPECT_EQ(durationText(length.durations), durationText(pressOf(meant).durations) + " -700");
+    EXPECT_EQ(length.carrierHz, 40000);
+    // manchester: 1.22.1 drops the header and adds to a first slot it never cleared.
+    const std::string header = "protocol = 'manchester'\nbits = 4\n"
+                               "header_pulse = 2000\nheader_space = 1000\n";
+    const IrCtlRun manchester = runIrCtl({"-k", writeKeymap("header.toml", header), "-K", "KEY_A"});
+    ASSERT_EQ(manchester.status, 0);
+    std::vector<std::uint32_t> ours = pressOf(header).durations;
+    ASSERT_GT(ours.size(), 3u);
+    EXPECT_EQ(durationText(ours).substr(0, 11), "+2000 -1000");
+    ours.erase(ours.begin(), ours.begin() + 3);
+    std::vector<std::uint32_t> theirs = manchester.durations;
+    ASSERT_FALSE(theirs.empty());
+    theirs.erase(theirs.begin());
+    EXPECT_EQ(durationText(theirs), durationText(ours));
+    // No carrier in the keymap: 1.22.1 asks for 0, unmodulated.
+    EXPECT_EQ(manchester.carrierHz, 0);
+    EXPECT_EQ(pressOf(header).carrierHz, 38000);
+}
+
 void print(const char* title, const std::map<std::string, int>& counts)
 {
     for (const auto& each : counts)
