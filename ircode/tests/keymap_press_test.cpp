@@ -214,6 +214,23 @@ INSTANTIATE_TEST_SUITE_P(Keymap, MaskTest,
                                            MaskCase{"rc6_mce", 0x800ff40c, 0x800f740c, 1},
                                            MaskCase{"sony12", 0xff1f00ff, 0x1f007f, 0}));
 
+// A raw entry goes out as written, at the table's carrier, again after ir-ctl's gap.
+TEST(Keymap, SendsRawEntriesAsWritten)
+{
+    const std::vector<Signal> signals = keymap("[[protocols]]\nprotocol = 'raw'\n"
+                                               "carrier = 36000\n[[protocols.raw]]\n"
+                                               "keycode = 'KEY_A'\nraw = '+889 -889 +1778'\n");
+    ASSERT_EQ(signals.size(), 1u);
+    PressRequest r;
+    r.repeats = 1;
+    Press press;
+    std::string error;
+    ASSERT_EQ(keymapPress(signals[0].definition, r, &press, &error), 0) << error;
+    EXPECT_EQ(durationText(press.durations), "+889 -889 +1778 -125000 +889 -889 +1778");
+    EXPECT_EQ(press.carrierHz, 36000);
+    EXPECT_EQ(press.frames, 2);
+}
+
 TEST(Keymap, KernelProtocolsGoThroughTheKernelsEncoder)
 {
     const std::vector<Signal> signals = keymap("[[protocols]]\nprotocol = 'nec'\nvariant = 'necx'\n"
