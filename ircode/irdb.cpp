@@ -80,6 +80,25 @@ int necRow(const std::vector<std::string>& f, int number, Signal* s, Failure* fa
     return 0;
 }
 
+// What the row says, for irdbPress: a row of any protocol whose numbers read as
+// numbers (a negative device or function names nothing any protocol sends).
+void defineRow(const std::vector<std::string>& f, Signal* s)
+{
+    std::int64_t device = 0;
+    std::int64_t subdevice = 0;
+    std::int64_t function = 0;
+    constexpr std::int64_t wide = INT32_MAX;
+    if (parseSigned(f[2], 0, wide, &device) != 0 || parseSigned(f[3], -1, wide, &subdevice) != 0 ||
+        parseSigned(f[4], 0, wide, &function) != 0)
+        return;
+    Definition& d = s->definition;
+    d.source = Definition::Source::irdb;
+    d.protocol = f[1];
+    d.address = static_cast<std::uint64_t>(device);
+    d.subdevice = subdevice;
+    d.command = static_cast<std::uint64_t>(function);
+}
+
 } // namespace
 
 int readIrdb(const std::string& text, std::vector<Signal>* signals, Failure* failure)
@@ -108,6 +127,7 @@ int readIrdb(const std::string& text, std::vector<Signal>* signals, Failure* fai
         s.note = refusal(f[1]);
         if (s.note.empty() && necRow(f, number, &s, failure) != 0)
             return -1;
+        defineRow(f, &s);
         signals->push_back(s);
     }
     return 0;

@@ -1,5 +1,7 @@
 #include "protocols.h"
 
+#include "ir_ctl_oracle.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -290,21 +292,6 @@ INSTANTIATE_TEST_SUITE_P(Held, LimitTest,
                                            LimitCase{"rc-mm-12", 64, -1},
                                            LimitCase{"nec", -1, -1}));
 
-// v4l-utils' ir-ctl computes each duration from nanoseconds (562500 x 16 = 9000 us)
-// where the kernel multiplies a rounded unit (563 x 16 = 9008).  Its 1.22.1 sends
-// Sharp's bits with 1000/2000 us spaces, fixed upstream since.
-ProtocolTimings v4lUtilsTimings()
-{
-    ProtocolTimings timings = kernelTimings();
-    timings.nec = {9000, 4500, 563, 563, 1688};
-    timings.sharp.zeroSpace = 1000;
-    timings.sharp.oneSpace = 2000;
-    timings.rc6LeadMark = 2667;
-    timings.rc6LeadSpace = 889;
-    timings.rc6ToggleHalf = 889;
-    return timings;
-}
-
 TEST(V4lUtilsTimings, MatchTheFactSheetsLengths)
 {
     const ProtocolTimings v4l = v4lUtilsTimings();
@@ -315,86 +302,6 @@ TEST(V4lUtilsTimings, MatchTheFactSheetsLengths)
 }
 
 #ifdef FAKE_LIRC_TRANSMITTER
-struct IrCtlRun {
-    int status = -1;
-    std::int32_t carrierHz = 0;
-    std::vector<std::uint32_t> durations;
-};
-
-std::vector<char*> pointers(std::vector<std::string>& words)
-{
-    std::vector<char*> out;
-    out.reserve(words.size() + 1);
-    for (std::string& word : words)
-        out.push_back(word.data());
-    out.push_back(nullptr);
-    return out;
-}
-
-// Whether the environment entry is of the variable that setting ("NAME=value") sets.
-bool isSetBy(const char* entry, const std::string& setting)
-{
-    return std::strncmp(entry, setting.c_str(), setting.find('=') + 1) == 0;
-}
-
-// This process's environment with settings in place of the variables they name, as
-// the shell's NAME=value prefix had it: the loader would take the last LD_PRELOAD of
-// two, getenv the first.
-std::vector<std::string> environmentWith(const std::vector<std::string>& settings)
-{
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e) {
-        const char* entry = *e;
-        if (std::none_of(settings.begin(), settings.end(),
-                         [entry](const std::string& setting) { return isSetBy(entry, setting); }))
-            env.emplace_back(entry);
-    }
-    env.insert(env.end(), settings.begin(), settings.end());
-    return env;
-}
-
-// Without a shell, so that no character of the temporary folder's path is read as
-// shell syntax.  Standard error goes to /dev/null: only what reaches the fake
-// transmitter is compared.  The wait status, or -1.
-int runQuietly(std::vector<std::string> args, const std::vector<std::string>& settings)
-{
-    std::vector<std::string> env = environmentWith(settings);
-    std::vector<char*> argv = pointers(args);
-    std::vector<char*> envp = pointers(env);
-    posix_spawn_file_actions_t actions;
-    if (posix_spawn_file_actions_init(&actions) != 0)
-        return -1;
-    pid_t pid = 0;
-    const bool started =
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0) == 0 &&
-        posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) == 0;
-    (void)posix_spawn_file_actions_destroy(&actions);
-    int status = -1;
-    if (!started || waitpid(pid, &status, 0) != pid)
-        return -1;
-    return status;
-}
-
-IrCtlRun runIrCtl(const std::string& send)
-{
-    const std::string dir = ::testing::TempDir();
-    const std::string out = dir + "ir-ctl-sent.txt";
-    (void)std::remove(out.c_str());
-    IrCtlRun run;
-    run.status = runQuietly({IR_CTL, "-d", dir + "fake-lirc", "-S", send},
-                            {"FAKE_LIRC_PATH=" + dir + "fake-lirc", "FAKE_LIRC_OUT=" + out,
-                             "LD_PRELOAD=" FAKE_LIRC_TRANSMITTER});
-    std::ifstream sent(out);
-    std::string word;
-    while (sent >> word) {
-        if (word == "carrier")
-            sent >> run.carrierHz;
-        else
-            run.durations.push_back(static_cast<std::uint32_t>(std::stoul(word)));
-    }
-    return run;
-}
-
 // ir-ctl's own encoders (the fallback for a device that takes no scancodes), run on
 // a fake transmitter: the same layouts written by others, from the same kernel code's
 // facts, in their own timings.
@@ -425,7 +332,7 @@ TEST(IrCtlOracle, SendsWhatWeEncode)
             std::string error;
             if (parseKernelScancode(send, &parsed, &value, &error) != 0)
                 continue; // the kernel would refuse it too
-            const IrCtlRun run = runIrCtl(send);
+            const IrCtlRun run = runIrCtl({"-S", send});
             ASSERT_EQ(run.status, 0) << send;
             EXPECT_EQ(run.carrierHz, protocol.carrierHz) << send;
             EXPECT_EQ(durationText(run.durations), durationText(frame(name, scancode, 0, v4l)))
