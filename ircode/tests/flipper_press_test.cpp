@@ -356,9 +356,9 @@ struct KernelPair {
     std::uint32_t kernelUnit;
 };
 
-class KernelLayoutTest : public ::testing::TestWithParam<KernelPair> {};
+class FlipperKernelLayoutTest : public ::testing::TestWithParam<KernelPair> {};
 
-TEST_P(KernelLayoutTest, SameBitsAsTheKernel)
+TEST_P(FlipperKernelLayoutTest, SameBitsAsTheKernel)
 {
     const KernelPair& c = GetParam();
     const KernelProtocol* kernel = findKernelProtocol(c.kernelName);
@@ -384,7 +384,7 @@ TEST_P(KernelLayoutTest, SameBitsAsTheKernel)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Flipper, KernelLayoutTest,
+    Flipper, FlipperKernelLayoutTest,
     ::testing::Values(KernelPair{"NEC", "nec", 0x04, 0x08, 0x0408, 560, 563},
                       KernelPair{"NEC", "nec", 0xFF, 0x00, 0xFF00, 560, 563},
                       KernelPair{"NEC", "nec", 0x5A, 0xC3, 0x5AC3, 560, 563},

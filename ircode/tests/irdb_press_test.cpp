@@ -196,11 +196,11 @@ struct KernelCase {
     std::uint32_t scancode;
 };
 
-class KernelLayoutTest : public ::testing::TestWithParam<KernelCase> {};
+class IrpKernelLayoutTest : public ::testing::TestWithParam<KernelCase> {};
 
 // Where the IRP and the kernel lay a frame out alike, the kernel's encoder in the IRP's
 // units must give the same frame: the IRP's only has the extent's space after it.
-TEST_P(KernelLayoutTest, MatchesTheKernelsEncoder)
+TEST_P(IrpKernelLayoutTest, MatchesTheKernelsEncoder)
 {
     const KernelCase& c = GetParam();
     ProtocolTimings irp = kernelTimings();
@@ -219,7 +219,7 @@ TEST_P(KernelLayoutTest, MatchesTheKernelsEncoder)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Irdb, KernelLayoutTest,
+    Irdb, IrpKernelLayoutTest,
     ::testing::Values(KernelCase{"NEC1", 4, -1, 8, 0, "nec", 0x0408},
                       KernelCase{"NEC1", 0, -1, 0, 0, "nec", 0},
                       KernelCase{"NEC1", 255, -1, 255, 0, "nec", 0xffff},
