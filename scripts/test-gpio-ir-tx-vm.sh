@@ -47,7 +47,8 @@ cases=(
     "14-raw-duty-third one plain alone beam"
 )
 # The arguments of a case's run of beam, one a line.  RC5 is the 36 kHz family
-# and has no leader; Sony is 40 kHz and repeats 45 ms start to start; the capture
+# and has no leader; Sony is 40 kHz and repeats 45 ms start to start as the
+# encoder writes it (the library's whole microseconds make it 38462 Hz); the capture
 # (an NEC frame and its repeat, as a receiver timed them, every duration a little
 # off) goes at a third's duty cycle, which only --raw can ask for.
 rawCapture="9011 4520 559 540 591 518 554 567 584 521 573 552 553 1703 582 528 552 520 577 1671 554 1660 555 1680 577 1648 602 1681 557 575 564 1685 590 1682 553 551 587 540 553 529 552 550 604 1653 568 541 559 549 557 551 569 1680 602 1688 561 1651 587 1681 590 527 573 1651 585 1690 554 1681 553 40216 8996 2241 593"
@@ -69,9 +70,9 @@ quietUs=40000
 # How far a measured duration may be from the written one, rounded to whole
 # microseconds as a lirc device takes them.
 slackUs=0
-# The same at a duty cycle other than half: the report's start
-# of a burst (its first fall less the commonest high time) is a microsecond off,
-# because a burst's first fall is later than the others (see lineDuty).
+# The same at a duty cycle other than half: the report's start of a burst (its
+# first fall less the commonest high time) is a microsecond off, because a
+# burst's first fall is later than the others (see lineDuty).
 pressSlackUs=1
 # How far the time from one frame's start to the next may be from the written
 # one: a frame's start is its first rise, which the driver makes up to 3.5 us
@@ -406,7 +407,7 @@ lineDuty() {
 # bursts' periods, its carrier and duty, every pulse and space, and the time from
 # its start to the next frame's.
 pressFrame() {
-    local k=$1 want hz duty slack written got d next start later
+    local k=$1 want seen hz duty slack written got d next start later
     want=$(sed -n "s/^FRAME $k periods \(.*\) durations .*/GPIO 24 periods \1 carrier C duty D ends low/p" "$out/line")
     seen=$(sed -n "s/^FRAME $k \(.*\) carrier [0-9]* duty [0-9]* bits [-01]* \(.*\)/\1 carrier C duty D \2/p" "$report")
     [ "$seen" = "$want" ] || caseFailed "frame $k: '$seen', not '$want'"

@@ -7,8 +7,9 @@
 # host tells it from the kernel's own messages, and powers off.
 #
 # The initramfs holds /cases/NAME/ (files boot, setup, mode and programs, the
-# message file, and args.N for run N's arguments), the senders in /beam, the modules in /modules, and /etc/passwd
-# and /etc/group with root, beam (not in group video) and viewer (in it).
+# message file, and args.N for run N's arguments), the senders in /beam, the
+# modules in /modules, and /etc/passwd and /etc/group with root, beam (not in
+# group video) and viewer (in it).
 # busybox, the mounts, say and took (scripts/lib/vm-guest.sh).
 . /guest.sh
 boot=$(sed -n 's/.*beam\.boot=\([a-z0-9]*\).*/\1/p' /proc/cmdline)
