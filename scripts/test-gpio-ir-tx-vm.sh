@@ -75,7 +75,7 @@ slackUs=0
 # burst's first fall is later than the others (see lineDuty).
 pressSlackUs=1
 # How far the time from one frame's start to the next may be from the written
-# one: a frame's start is its first rise, which the driver makes up to 3.5 us
+# one: a frame's start is its first rise, which the driver makes 2 to 4.3 us
 # early, by a little more or less each time, and the report gives it in whole
 # microseconds.
 spacingSlackUs=1
