@@ -42,6 +42,20 @@ cases=(
     "09-two-nodes two plain alone beamfile"
     "10-two-nodes-swapped two swapped alone beamfile"
     "11-loopback-first loopback plain alone beamfile"
+    "12-rc5 one plain alone beam"
+    "13-sony-repeats one plain alone beam"
+    "14-raw-duty-third one plain alone beam"
+)
+# The arguments of a case's run of beam, one a line.  RC5 is the 36 kHz family
+# and has no leader; Sony is 40 kHz and repeats 45 ms start to start as the
+# encoder writes it (the library's whole microseconds make it 38462 Hz); the capture
+# (an NEC frame and its repeat, as a receiver timed them, every duration a little
+# off) goes at a third's duty cycle, which only --raw can ask for.
+rawCapture="9011 4520 559 540 591 518 554 567 584 521 573 552 553 1703 582 528 552 520 577 1671 554 1660 555 1680 577 1648 602 1681 557 575 564 1685 590 1682 553 551 587 540 553 529 552 550 604 1653 568 541 559 549 557 551 569 1680 602 1688 561 1651 587 1681 590 527 573 1651 585 1690 554 1681 553 40216 8996 2241 593"
+declare -A argsOf=(
+    [12-rc5]=$'-S\nrc5:0x1e0c'
+    [13-sony-repeats]=$'-S\nsony12:0x10015\n--repeat\n2'
+    [14-raw-duty-third]=$'--raw\n'"$rawCapture"$'\n--carrier\n38000\n--duty\n0.33'
 )
 boots=(one line18 two loopback)
 # What /dev/lirc0 must be in a case (its driver and node), so that the case
@@ -56,6 +70,15 @@ quietUs=40000
 # How far a measured duration may be from the written one, rounded to whole
 # microseconds as a lirc device takes them.
 slackUs=0
+# The same at a duty cycle other than half: the report's start of a burst (its
+# first fall less the commonest high time) is a microsecond off, because a
+# burst's first fall is later than the others (see lineDuty).
+pressSlackUs=1
+# How far the time from one frame's start to the next may be from the written
+# one: a frame's start is its first rise, which the driver makes 2 to 4.3 us
+# early, by a little more or less each time, and the report gives it in whole
+# microseconds.
+spacingSlackUs=1
 # The carrier the library sets, and how far the line's may be from it: the
 # driver times its edges on the VM's 62.5 MHz counter, 16 ns a tick, and its
 # periods come out 25968 to 26032 ns, 25999 on average (38463 Hz).  10 Hz is 7 ns
@@ -71,7 +94,7 @@ tool=$PWD/build/tests/gpio-ir-tx-vm/gpio_frames
 
 vmStep "builds: the tool and the stand-in's senders (build), the arm64 senders (build-kernel-arm64)"
 cmake --preset test >/dev/null
-cmake --build build -j2 --target gpio_frames beamfile beamones
+cmake --build build -j2 --target gpio_frames beamfile beamones beam
 cmake --preset kernel-arm64 >/dev/null
 cmake --build build-kernel-arm64 -j2
 rm -rf "$root" "$host"
@@ -227,12 +250,63 @@ unhex() {
     printf '%b' "$(sed 's/../\\x&/g' <<<"$1")"
 }
 # The standard output of the stand-in build's run of a program in a folder, with
-# the stand-in's controls.
+# the stand-in's controls, then the program's arguments after "--".
 simOutput() {
-    local dir=$1 program=$2
+    local dir=$1 program=$2 controls=()
     shift 2
-    (cd "$dir" && env PIGPIO_SIM_CLOCK=virtual PIGPIO_SIM_ON_PI=1 "PIGPIO_SIM_LOCK_FILE=$OLDPWD/$host/sim.pid" "$@" \
-        "$OLDPWD/build/$program/$program" 2>/dev/null) || true
+    while [ $# -gt 0 ] && [ "$1" != -- ]; do
+        controls+=("$1")
+        shift
+    done
+    [ $# -eq 0 ] || shift
+    (cd "$dir" && env PIGPIO_SIM_CLOCK=virtual PIGPIO_SIM_ON_PI=1 "PIGPIO_SIM_LOCK_FILE=$OLDPWD/$host/sim.pid" \
+        "${controls[@]}" "$OLDPWD/build/$program/$program" "$@" 2>/dev/null) || true
+}
+# What the line must carry for a press, from `beam --print` (its carrier, duty
+# cycle and durations) and the library's rules, not from anything the VM saw:
+#   CARRIER <Hz> DUTY <%> COUNT <durations written>
+#   FRAME <k> periods <342 21x33> durations <pulse space ... pulse> next <us|->
+# The library (transmitter.h) turns a mark into whole periods of the true period,
+# round(mark / (1e6 / Hz)), each period whole microseconds on and off, rounded
+# apart: round(period x duty) and round(period x (1 - duty)); so a mark is written
+# as periods x (on + off), and the lirc library asks the driver for the carrier
+# and duty of on and off as it rounds them (pigpio/lirc/frame.cpp).  Frames are
+# split where gpio_frames splits them: at 20 ms of silence or a burst of 4 ms;
+# "next" is from a frame's start to the next one's.
+pressLine() {
+    LC_ALL=C awk 'NR == 1 { hz = $3; duty = $7 + 0 }
+         NR == 2 {
+             cycle = 1e6 / hz
+             on = int(cycle * duty + 0.5); off = int((1 - duty) * cycle + 0.5)
+             p = on + off
+             printf "CARRIER %d DUTY %d COUNT %d\n", int((2e6 + p) / (2 * p)), int((200 * on + p) / (2 * p)), NF
+             k = 0
+             for (i = 1; i <= NF; i++) {
+                 us = substr($i, 2) + 0
+                 if (i % 2 == 1) {
+                     n = int(us / cycle + 0.5); mark = n * p
+                     if (k == 0 || mark >= 4000 || gap >= 20000) {
+                         if (k > 0) next_[k] = elapsed + gap
+                         k++; elapsed = 0; periods[k] = ""; durations[k] = ""
+                     } else {
+                         durations[k] = durations[k] " " gap; elapsed += gap
+                     }
+                     periods[k] = periods[k] " " n
+                     durations[k] = durations[k] " " mark; elapsed += mark
+                 } else {
+                     gap = us
+                 }
+             }
+             for (f = 1; f <= k; f++) {
+                 runs = ""; c = split(substr(periods[f], 2), list, " ")
+                 for (a = 1; a <= c; a = b) {
+                     for (b = a + 1; b <= c && list[b] == list[a]; b++) {}
+                     runs = runs " " list[a] (b - a > 1 ? "x" (b - a) : "")
+                 }
+                 printf "FRAME %d periods %s durations %s next %s\n", f, substr(runs, 2),
+                     substr(durations[f], 2), (f < k ? next_[f] : "-")
+             }
+         }'
 }
 bitsOf() {
     [ "$1" = beamones ] && echo $ones || echo $example
@@ -254,12 +328,27 @@ for entry in "${cases[@]}"; do
     [ "$setup" = user ] && expect=no-init
     [ "$boot" = line18 ] && expect=not-permitted
     expectOf[$name]=$expect
+    args=()
+    if [ -n "${argsOf[$name]:-}" ]; then
+        [ "$programs" = beam ] || {
+            echo "gpio-ir-tx-vm: $name: arguments are for a case of one beam" >&2
+            exit 1
+        }
+        printf '%s\n' "${argsOf[$name]}" >"$dir/args.1"
+        mapfile -t args <"$dir/args.1"
+        build/beam/beam "${args[@]}" --print | pressLine >"$host/$name/line"
+    fi
     for program in $programs; do
-        bits=$(bitsOf "$program")
+        if [ "$program" = beam ]; then
+            count=$(sed -n 's/^CARRIER .* COUNT //p' "$host/$name/line")
+        else
+            bits=$(bitsOf "$program")
+            count=$((2 * ${#bits} + 3))
+        fi
         case $expect in
-        sent) simOutput "$dir" "$program" | sed "s/^Result: [-0-9]*$/Result: $((2 * ${#bits} + 3))/" ;;
-        no-init) simOutput "$dir" "$program" PIGPIO_SIM_FAIL_INIT=1 ;;
-        not-permitted) simOutput "$dir" "$program" PIGPIO_SIM_FAIL_WAVE_CREATE=-41 ;;
+        sent) simOutput "$dir" "$program" -- "${args[@]}" | sed "s/^Result: [-0-9]*$/Result: $count/" ;;
+        no-init) simOutput "$dir" "$program" PIGPIO_SIM_FAIL_INIT=1 -- "${args[@]}" ;;
+        not-permitted) simOutput "$dir" "$program" PIGPIO_SIM_FAIL_WAVE_CREATE=-41 -- "${args[@]}" ;;
         esac | hex
         echo
     done >"$host/$name/stdout"
@@ -298,6 +387,57 @@ field() {
 }
 ms() {
     awk -v us="$1" 'BEGIN { if (us == "-") print "-"; else printf "%.3f ms", us / 1000 }'
+}
+
+# The duty cycle (%) the line carries when the driver is asked for DUTY % at HZ.
+# Within a burst gpio-ir-tx waits for each edge with ndelay, which on arm64
+# multiplies by 5 for 2^32 / 10^9 (4.29), so it waits 16.4 % longer than asked:
+# each edge is late by 16.4 % of the wait before it.  At half and half both edges
+# are equally late; at a third, the rise comes after the long wait and is later
+# than the fall, so the high time is shorter than asked (33 % comes out 26 %).
+lineDuty() {
+    LC_ALL=C awk -v hz="$1" -v duty="$2" 'BEGIN {
+        on = int(duty * 1e7 / hz + 0.5); off = int((100 - duty) * 1e7 / hz + 0.5)
+        a = 5e9 / 4294967296 - 1
+        rise = a * (off - a * on) / (1 - a * a); fall = a * (on - rise)
+        printf "%d\n", int(100 * (on + fall - rise) / (on + off) + 0.5) }'
+}
+
+# Frame k of a case's press against what the library writes ($out/line): its
+# bursts' periods, its carrier and duty, every pulse and space, and the time from
+# its start to the next frame's.
+pressFrame() {
+    local k=$1 want seen hz duty slack written got d next start later
+    want=$(sed -n "s/^FRAME $k periods \(.*\) durations .*/GPIO 24 periods \1 carrier C duty D ends low/p" "$out/line")
+    seen=$(sed -n "s/^FRAME $k \(.*\) carrier [0-9]* duty [0-9]* bits [-01]* \(.*\)/\1 carrier C duty D \2/p" "$report")
+    [ "$seen" = "$want" ] || caseFailed "frame $k: '$seen', not '$want'"
+    read -r _ hz _ duty _ <"$out/line"
+    got=$(field FRAME "$k" carrier "$report")
+    if [ $((got - hz)) -gt $carrierSlackHz ] || [ $((hz - got)) -gt $carrierSlackHz ]; then
+        caseFailed "frame $k: a carrier of $got Hz, not $hz +- $carrierSlackHz"
+    fi
+    got=$(field FRAME "$k" duty "$report")
+    slack=$slackUs
+    [ "$duty" = 50 ] || slack=$pressSlackUs
+    duty=$(lineDuty "$hz" "$duty")
+    [ "$got" = "$duty" ] || caseFailed "frame $k: a duty cycle of $got %, not $duty %"
+    read -r -a written <<<"$(sed -n "s/^FRAME $k periods .* durations \(.*\) next .*/\1/p" "$out/line")"
+    read -r -a got <<<"$(sed -n "s/^DURATIONS $k //p" "$report")"
+    for ((d = 0; d < ${#written[@]}; d++)); do
+        if [ "${#got[@]}" -ne "${#written[@]}" ] || [ $((got[d] - written[d])) -gt $slack ] ||
+            [ $((written[d] - got[d])) -gt $slack ]; then
+            caseFailed "frame $k: durations not as written (within $slack us): ${got[*]:0:12}..., not ${written[*]:0:12}..."
+            break
+        fi
+    done
+    next=$(sed -n "s/^FRAME $k .* next //p" "$out/line")
+    [ "$next" = - ] && return
+    start=$(field FRAMETIME "$k" start "$report")
+    later=$(field FRAMETIME $((k + 1)) start "$report")
+    if [ -z "$later" ] || [ $((later - start - next)) -gt $spacingSlackUs ] ||
+        [ $((next - later + start)) -gt $spacingSlackUs ]; then
+        caseFailed "frame $k: the next frame $((${later:-0} - start)) us after its start, not $next +- $spacingSlackUs"
+    fi
 }
 
 echo
@@ -374,7 +514,9 @@ for entry in "${cases[@]}"; do
             caseFailed "something was sent: $(grep '^EVENTS' "$report")"
         continue
     fi
-    count=$(wc -w <<<"$programs")
+    each=1
+    [ "$programs" = beam ] && each=$(grep -c '^FRAME ' "$out/line")
+    count=$(($(wc -w <<<"$programs") * each))
     [ "$frames" = "$count" ] || caseFailed "$frames frames on the lines, not $count"
     for ((k = 1; k <= ${frames:-0}; k++)); do
         pids=$(field FRAMETIME "$k" pids "$report")
@@ -382,6 +524,10 @@ for entry in "${cases[@]}"; do
         program=${program##*/}
         if [ -z "$program" ]; then
             caseFailed "frame $k: written by $pids, not by one of the programs"
+            continue
+        fi
+        if [ "$program" = beam ]; then
+            pressFrame "$k"
             continue
         fi
         bits=$(bitsOf "$program")
@@ -407,7 +553,7 @@ for entry in "${cases[@]}"; do
         fi
     done
     while read -r pid program made; do
-        [ "$made" = 1 ] || caseFailed "$program (pid $pid) made $made frames, not 1"
+        [ "$made" = "$each" ] || caseFailed "$program (pid $pid) made $made frames, not $each"
     done < <(awk '$1 == "RUN" && $3 ~ /^\/beam\/bin\// { print $2, $3, ($6 == "first-edge" ? $11 : 0) }' "$report")
 done
 

@@ -6,9 +6,10 @@
 # and the programs' output on the console, each line marked "BEAMVM" so that the
 # host tells it from the kernel's own messages, and powers off.
 #
-# The initramfs holds /cases/NAME/ (files boot, setup, mode and programs, and the
-# message file), the senders in /beam, the modules in /modules, and /etc/passwd
-# and /etc/group with root, beam (not in group video) and viewer (in it).
+# The initramfs holds /cases/NAME/ (files boot, setup, mode and programs, the
+# message file, and args.N for run N's arguments), the senders in /beam, the
+# modules in /modules, and /etc/passwd and /etc/group with root, beam (not in
+# group video) and viewer (in it).
 # busybox, the mounts, say and took (scripts/lib/vm-guest.sh).
 . /guest.sh
 boot=$(sed -n 's/.*beam\.boot=\([a-z0-9]*\).*/\1/p' /proc/cmdline)
@@ -76,13 +77,23 @@ swap() {
     done
 }
 
-# One program of a case, in the case's folder, as root or as a user.
+# One program of a case, in the case's folder, as root or as a user.  Its
+# arguments, if it has any, are the lines of args.N, so that one argument may
+# hold spaces (a raw capture); only root's runs take them.
 start() {
     cd "$dir" || exit 1
+    n=$1
+    program=$2
+    set --
+    if [ -f "$dir/args.$n" ]; then
+        while IFS= read -r arg; do
+            set -- "$@" "$arg"
+        done <"$dir/args.$n"
+    fi
     case $setup in
-    user) exec su -s /bin/sh beam -c "exec /beam/bin/$2" >"/tmp/out.$1" 2>"/tmp/err.$1" ;;
-    group) exec su -s /bin/sh viewer -c "exec /beam/bin/$2" >"/tmp/out.$1" 2>"/tmp/err.$1" ;;
-    *) exec "/beam/bin/$2" >"/tmp/out.$1" 2>"/tmp/err.$1" ;;
+    user) exec su -s /bin/sh beam -c "exec /beam/bin/$program" >"/tmp/out.$n" 2>"/tmp/err.$n" ;;
+    group) exec su -s /bin/sh viewer -c "exec /beam/bin/$program" >"/tmp/out.$n" 2>"/tmp/err.$n" ;;
+    *) exec "/beam/bin/$program" "$@" >"/tmp/out.$n" 2>"/tmp/err.$n" ;;
     esac
 }
 
