@@ -5,7 +5,8 @@
 #   (default: test, which includes build; armhf, arm64, valgrind, lint, real,
 #   kernel-vm and gpio-ir-tx-vm include test)
 #   decode: only sigrok-cli, the independent NEC decoder of the traces
-#   test also: ir-keytable, lirc and lirc-compat-remotes, for nec-code's real-file checks
+#   test also: ir-keytable, lirc, lirc-compat-remotes and v4l-utils, for the real-file
+#   checks and the oracles (LIRC's irsimsend, v4l-utils' ir-ctl)
 #   pigpio*: building pigpio's library from its source (scripts/build-pigpio.sh)
 #   real: the stage against the real pigpio, native and both ARMs (scripts/test-real-pigpio.sh)
 set -euo pipefail
@@ -23,10 +24,11 @@ case "${1:-test}" in
 test | armhf | arm64 | real) need+=(sigrok-cli) ;;
 decode) need=(sigrok-cli) ;;
 esac
-# nec-code's checks against files nobody here wrote: Debian's keymaps, LIRC's remotes
-# and LIRC's own encoder and decoder (irsimsend, irsimreceive).
+# The checks against files nobody here wrote: Debian's keymaps, LIRC's remotes, LIRC's
+# own encoder and decoder (irsimsend, irsimreceive) and v4l-utils' ir-ctl, whose
+# encoders the kernel's protocols and the keymaps' presses are held against.
 if [ "${1:-test}" = test ]; then
-    need+=(ir-keytable lirc lirc-compat-remotes)
+    need+=(ir-keytable lirc lirc-compat-remotes v4l-utils)
 fi
 # pigpio's library from Debian's source package: apt-get source needs dpkg-dev
 # (dpkg-source unpacks it and applies Debian's patches).
