@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <iostream>
@@ -16,10 +17,17 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
 
 #include "files.h"
 #include "run_program.h"
@@ -378,6 +386,225 @@ TEST(LircPressOracle, EveryCompatRemoteKeyAsIrsimsendSendsIt)
         std::cout << "  differed: " << d << "\n";
     EXPECT_EQ(t.differed, 0);
     EXPECT_GT(t.matched, 0);
+}
+
+// ---- whole presses, repeats included, against lircd and its file driver ----
+
+// The harness's runCommand waits for its program; lircd must keep running while
+// irsend talks to it, and several remotes run at once, so these are spawned here.
+pid_t spawnLogged(const std::vector<std::string>& argv, const std::string& log)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                     0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, args.data(), environ) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+// Its exit status (128 + signal), or -1 when it outlived the deadline and was killed:
+// a daemon that hangs must fail the test, not stall it.
+int reap(pid_t pid, double seconds)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    for (;;) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        if (std::chrono::steady_clock::now() > end) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+struct DaemonCase {
+    std::string file;
+    std::string conf;
+    std::string remote;
+    std::string key;
+    std::uint64_t minRepeat = 0;
+    std::vector<std::uint32_t> expected; // both presses, as lircdPress sends them
+    std::vector<std::uint32_t> sent;     // what the file driver wrote
+    std::string failure;                 // lircd or irsend did not do their part
+};
+
+// The --count the second press asks for: lircd then sends 1 + max(min_repeat, N) frames.
+constexpr int sendCount = 3;
+
+// One remote: lircd with the file driver, which writes "pulse N" / "space N" lines for
+// all it sends, and irsend's plain press then a --count press of one key.  The second
+// press also shows the toggle state flipping between presses.
+void runDaemon(DaemonCase* c)
+{
+    TempDir dir;
+    dir.write("remote.conf", c->conf);
+    const std::string log = dir.file("lircd.log");
+    const std::string socket = dir.file("lircd.socket");
+    // -O /dev/null: the machine's lirc_options.conf must not choose anything here.
+    const pid_t lircd = spawnLogged({LIRCD, "-O", "/dev/null", "--nodaemon", "--driver=file",
+                                     "--device=" + dir.file("sent"), "--output=" + socket,
+                                     "--pidfile=" + dir.file("lircd.pid"), "--logfile=" + log,
+                                     dir.file("remote.conf")},
+                                    dir.file("lircd.out"));
+    if (lircd < 0) {
+        c->failure = "lircd could not be started";
+        return;
+    }
+    // The socket's file exists a moment before it listens; "ready" comes after.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (dir.read("lircd.log").find(" ready, using") == std::string::npos) {
+        int status = 0;
+        if (waitpid(lircd, &status, WNOHANG) == lircd) {
+            c->failure = "lircd ended: " + dir.read("lircd.out") + dir.read("lircd.log");
+            return;
+        }
+        if (std::chrono::steady_clock::now() > end) {
+            c->failure = "lircd not ready in 5 s";
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const std::vector<std::vector<std::string>> sends = {
+        {IRSEND, "--device=" + socket, "SEND_ONCE", c->remote, c->key},
+        {IRSEND, "--device=" + socket, "--count=" + std::to_string(sendCount), "SEND_ONCE",
+         c->remote, c->key}};
+    for (const auto& send : sends) {
+        if (!c->failure.empty())
+            break;
+        const pid_t irsend = spawnLogged(send, dir.file("irsend.out"));
+        // irsend returns once lircd has sent every frame of the press.
+        const int status = irsend < 0 ? 127 : reap(irsend, 15);
+        if (status != 0)
+            c->failure = "irsend " + send[send.size() - 3] + " exited " +
+                         std::to_string(status) + ": " + dir.read("irsend.out");
+    }
+    kill(lircd, SIGTERM);
+    reap(lircd, 5);
+    std::istringstream in(dir.read("sent"));
+    std::string kind;
+    std::uint32_t us = 0;
+    while (in >> kind >> us)
+        appendDuration(&c->sent, kind == "pulse", us);
+}
+
+bool daemonHere(std::string* why)
+{
+    if (std::string(LIRCD).empty()) {
+        *why = "lircd or irsend not found, or a cross build (package lirc)";
+        return false;
+    }
+    if (access(remotesDir, R_OK) != 0) {
+        *why = std::string(remotesDir) + " is not there (package lirc-compat-remotes)";
+        return false;
+    }
+    return true;
+}
+
+// The first key of each remote whose frames could differ from one to the next
+// (min_repeat, a repeat code, toggle_mask), pressed as irsend presses it: every
+// frame and the gaps between them as lircd sends them.
+TEST(LircPressOracle, CompatRemotePressesWithRepeatsAsLircdSendsThem)
+{
+    std::string why;
+    if (!daemonHere(&why))
+        GTEST_SKIP() << why;
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<DaemonCase> cases;
+    int refused = 0;
+    for (const std::string& file : filesBelow(remotesDir)) {
+        for (const std::string& conf : remotesOf(readFile(file))) {
+            std::vector<Signal> signals;
+            Failure failure;
+            if (readLircd(conf, &signals, &failure) != 0 || signals.empty())
+                continue;
+            const LircRemote& remote = *signals[0].definition.remote;
+            if (remote.minRepeat == 0 && remote.repeat.pulse == 0 && remote.repeat.space == 0 &&
+                remote.toggleMask == 0)
+                continue;
+            DaemonCase c;
+            std::set<std::string> seen;
+            for (const Signal& s : signals) {
+                if (!seen.insert(s.name).second)
+                    continue; // lircd sends the first key of a name
+                PressRequest r;
+                Press first;
+                Press second;
+                std::string error;
+                if (lircdPress(s.definition, r, &first, &error) != 0)
+                    continue;
+                r.earlierPresses = 1;
+                r.repeats = std::max(static_cast<int>(remote.minRepeat), sendCount) -
+                            static_cast<int>(remote.minRepeat);
+                if (lircdPress(s.definition, r, &second, &error) != 0)
+                    continue;
+                for (const Press* p : {&first, &second})
+                    for (std::size_t j = 0; j < p->durations.size(); ++j)
+                        appendDuration(&c.expected, j % 2 == 0, p->durations[j]);
+                c.key = s.name;
+                break;
+            }
+            if (c.key.empty()) {
+                ++refused;
+                continue;
+            }
+            c.file = file;
+            c.conf = conf;
+            c.remote = remote.name;
+            c.minRepeat = remote.minRepeat;
+            cases.push_back(std::move(c));
+        }
+    }
+    // lircd spends a press mostly waiting out its gaps: many at once cost no CPU.
+    std::atomic<std::size_t> next{0};
+    std::vector<std::thread> workers;
+    for (int i = 0; i < 12; ++i)
+        workers.emplace_back([&] {
+            for (std::size_t k; (k = next++) < cases.size();)
+                runDaemon(&cases[k]);
+        });
+    for (std::thread& w : workers)
+        w.join();
+    int matched = 0;
+    int differed = 0;
+    int failed = 0;
+    std::vector<std::string> shown;
+    for (const DaemonCase& c : cases) {
+        if (!c.failure.empty()) {
+            ++failed;
+            shown.push_back(c.file + " " + c.remote + " " + c.key + ": " + c.failure);
+        } else if (c.sent == c.expected) {
+            ++matched;
+        } else {
+            ++differed;
+            shown.push_back(c.file + " " + c.remote + " " + c.key + " (min_repeat " +
+                            std::to_string(c.minRepeat) + ")\n  lircd:      " +
+                            durationText(c.sent) + "\n  lircdPress: " +
+                            durationText(c.expected));
+        }
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::cout << "lircd presses: " << cases.size() << " remotes with repeats or toggle_mask: "
+              << matched << " matched, " << differed << " differed, " << failed
+              << " lircd/irsend failed; " << refused << " remotes with no key the press sends; "
+              << seconds << " s\n";
+    for (const std::string& d : shown)
+        std::cout << "  " << d << "\n";
+    EXPECT_EQ(differed, 0);
+    EXPECT_EQ(failed, 0);
+    EXPECT_GT(matched, 0);
 }
 
 } // namespace
