@@ -438,7 +438,7 @@ struct DaemonCase {
     bool toggles = false;                // toggle_mask or a toggle bit
     std::vector<std::uint32_t> expected; // both presses, as lircdPress sends them
     std::vector<std::uint32_t> sent;     // what the file driver wrote
-    std::string failure;                 // lircd or irsend did not do their part
+    std::string failure;                 // why lircd or irsend sent nothing to compare
 };
 
 // The --count the second press asks for: lircd then sends 1 + max(min_repeat, N) frames.
