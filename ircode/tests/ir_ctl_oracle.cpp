@@ -11,6 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "files.h"
+
 ProtocolTimings v4lUtilsTimings()
 {
     ProtocolTimings timings = kernelTimings();
@@ -82,16 +84,18 @@ int runQuietly(std::vector<std::string> args, const std::vector<std::string>& se
 
 } // namespace
 
+// Each run in a folder of its own: ctest runs the oracle's tests in processes at
+// once, and other users run them too, so a file of one fixed name would be read by
+// the wrong run.
 IrCtlRun runIrCtl(const std::vector<std::string>& sendArgs)
 {
-    const std::string dir = ::testing::TempDir();
-    const std::string out = dir + "ir-ctl-sent.txt";
-    (void)std::remove(out.c_str());
+    const TempDir dir;
+    const std::string out = dir.file("ir-ctl-sent.txt");
     IrCtlRun run;
-    std::vector<std::string> args{IR_CTL, "-d", dir + "fake-lirc"};
+    std::vector<std::string> args{IR_CTL, "-d", dir.file("fake-lirc")};
     args.insert(args.end(), sendArgs.begin(), sendArgs.end());
-    run.status = runQuietly(args, {"FAKE_LIRC_PATH=" + dir + "fake-lirc", "FAKE_LIRC_OUT=" + out,
-                                   "LD_PRELOAD=" FAKE_LIRC_TRANSMITTER});
+    run.status = runQuietly(args, {"FAKE_LIRC_PATH=" + dir.file("fake-lirc"),
+                                   "FAKE_LIRC_OUT=" + out, "LD_PRELOAD=" FAKE_LIRC_TRANSMITTER});
     std::ifstream sent(out);
     std::string word;
     while (sent >> word) {

@@ -2,6 +2,7 @@
 #include "protocols.h"
 #include "sources.h"
 
+#include "files.h"
 #include "ir_ctl_oracle.h"
 
 #include <gtest/gtest.h>
@@ -354,9 +355,10 @@ void compareKey(const std::string& file, const Signal& s, Tally* t)
                       << press.carrierHz << " Hz " << expected;
 }
 
-std::string writeKeymap(const char* name, const std::string& table)
+// In the test's own folder: tests run at once, and as other users.
+std::string writeKeymap(const TempDir& dir, const char* name, const std::string& table)
 {
-    const std::string path = ::testing::TempDir() + name;
+    const std::string path = dir.file(name);
     std::FILE* file = std::fopen(path.c_str(), "w");
     if (file != nullptr) {
         (void)std::fputs(
@@ -387,20 +389,23 @@ TEST(IrCtlOracle, DiffersOnlyByTheKnownFaults)
 {
     if (access(IR_CTL, X_OK) != 0)
         GTEST_SKIP() << IR_CTL << " not found: no oracle (Debian's v4l-utils has it)";
+    const TempDir dir;
     // pulse_length: 1.22.1 takes its bit pulses from bit_0_space/bit_1_space and its
     // space from bit_pulse, and keeps the last space.
     const std::string meant = "protocol = 'pulse_length'\nbits = 4\ncarrier = 40000\n"
                               "bit_0_pulse = 600\nbit_1_pulse = 1200\nbit_space = 700\n";
     const std::string crossed = "protocol = 'pulse_length'\nbits = 4\ncarrier = 40000\n"
                                 "bit_0_space = 600\nbit_1_space = 1200\nbit_pulse = 700\n";
-    const IrCtlRun length = runIrCtl({"-k", writeKeymap("crossed.toml", crossed), "-K", "KEY_A"});
+    const IrCtlRun length =
+        runIrCtl({"-k", writeKeymap(dir, "crossed.toml", crossed), "-K", "KEY_A"});
     ASSERT_EQ(length.status, 0);
     EXPECT_EQ(durationText(length.durations), durationText(pressOf(meant).durations) + " -700");
     EXPECT_EQ(length.carrierHz, 40000);
     // manchester: 1.22.1 drops the header and adds to a first slot it never cleared.
     const std::string header = "protocol = 'manchester'\nbits = 4\n"
                                "header_pulse = 2000\nheader_space = 1000\n";
-    const IrCtlRun manchester = runIrCtl({"-k", writeKeymap("header.toml", header), "-K", "KEY_A"});
+    const IrCtlRun manchester =
+        runIrCtl({"-k", writeKeymap(dir, "header.toml", header), "-K", "KEY_A"});
     ASSERT_EQ(manchester.status, 0);
     std::vector<std::uint32_t> ours = pressOf(header).durations;
     ASSERT_GT(ours.size(), 3u);
