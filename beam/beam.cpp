@@ -8,15 +8,13 @@
 // transmitter did not send it; 2 bad arguments or a signal that cannot be sent,
 // with one line on standard error and nothing sent.
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-
-#include <climits>
-#include <cstdlib>
 #include <vector>
 
 #include "as_user.h"

@@ -32,7 +32,7 @@ std::string airConditionerText()
     for (const std::uint8_t byte : payload) {
         for (int bit = 0; bit < 8; ++bit) {
             text += (column++ % 8 == 0) ? "\n" : " ";
-            text += (byte >> bit) & 1U ? "+430 -1290" : "+430 -430";
+            text += ((byte >> bit) & 1U) != 0 ? "+430 -1290" : "+430 -430";
         }
     }
     text += " +430\n";
@@ -55,13 +55,13 @@ void perRecord(benchmark::State& state, int32_t records)
 // The count check and the expansion, as beam runs them once it holds the press.
 int32_t expand(const Press& press, PulseBuffer& pulses)
 {
-    const int64_t needed = pressPulseCount(press.carrierHz, press.dutyCycle,
-                                           press.durations.data(), press.durations.size());
+    const int64_t needed = pressPulseCount(press.carrierHz, press.dutyCycle, press.durations.data(),
+                                           press.durations.size());
     if (needed > maxFramePulses) {
         return maxFramePulses + 1;
     }
-    return buildPress(necFrame::gpioPin, press.carrierHz, press.dutyCycle,
-                      press.durations.data(), press.durations.size(), pulses);
+    return buildPress(necFrame::gpioPin, press.carrierHz, press.dutyCycle, press.durations.data(),
+                      press.durations.size(), pulses);
 }
 
 bool parseAirConditioner(const std::string& text, Press* press)
@@ -80,7 +80,7 @@ void rawParse(benchmark::State& state)
         state.SkipWithError("not the air conditioner's 403 durations");
         return;
     }
-    for (auto _ : state) {
+    for ([[maybe_unused]] auto _ : state) {
         benchmark::DoNotOptimize(text.data());
         Press press;
         const bool ok = parseAirConditioner(text, &press);
@@ -103,7 +103,7 @@ void rawExpand(benchmark::State& state)
         state.SkipWithError("not the air conditioner's records");
         return;
     }
-    for (auto _ : state) {
+    for ([[maybe_unused]] auto _ : state) {
         benchmark::DoNotOptimize(press.durations.data());
         int32_t count = expand(press, pulses);
         benchmark::DoNotOptimize(count);
@@ -118,7 +118,7 @@ void rawPress(benchmark::State& state)
 {
     const std::string text = airConditionerText();
     PulseBuffer pulses;
-    for (auto _ : state) {
+    for ([[maybe_unused]] auto _ : state) {
         benchmark::DoNotOptimize(text.data());
         Press press;
         int32_t count = parseAirConditioner(text, &press) ? expand(press, pulses) : -1;
@@ -144,7 +144,7 @@ void kernelScancodePress(benchmark::State& state, const char* protocolName, uint
     }
     PulseBuffer pulses;
     std::string error;
-    for (auto _ : state) {
+    for ([[maybe_unused]] auto _ : state) {
         benchmark::DoNotOptimize(scancode);
         Press press;
         int32_t count = kernelPress(*protocol, scancode, 0, repeats, &press, &error) == 0
@@ -168,14 +168,14 @@ void storeBound(benchmark::State& state)
     const auto records = static_cast<int32_t>(state.range(0));
     const uint32_t line = 1U << necFrame::gpioPin;
     PulseBuffer pulses;
-    for (auto _ : state) {
+    for ([[maybe_unused]] auto _ : state) {
         gpioPulse_t on{line, 0, 13};
         gpioPulse_t off{0, line, 13};
         benchmark::DoNotOptimize(on);
         benchmark::DoNotOptimize(off);
         for (int32_t i = 0; i + 1 < records; i += 2) {
             pulses[static_cast<size_t>(i)] = on;
-            pulses[static_cast<size_t>(i + 1)] = off;
+            pulses[static_cast<size_t>(i) + 1] = off;
         }
         if (records % 2 != 0) {
             pulses[static_cast<size_t>(records - 1)] = on;

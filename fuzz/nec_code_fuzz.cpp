@@ -19,7 +19,7 @@ namespace {
 void require(bool holds, const char* what, const std::string& detail = "")
 {
     if (!holds) {
-        std::fprintf(stderr, "\nfuzz check failed: %s %s\n", what, detail.c_str());
+        (void)std::fprintf(stderr, "\nfuzz check failed: %s %s\n", what, detail.c_str());
         std::abort();
     }
 }

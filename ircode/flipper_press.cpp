@@ -310,7 +310,9 @@ int parsedPress(const Definition& d, const PressRequest& r, Press* press, std::s
             }
         }
         const std::uint64_t startUs = lengthUs(durations);
-        (k == 0 ? p->encode : p->encodeHeld)(address, command, toggle, &durations);
+        // Called by a name: through the conditional, cppcheck missed that it adds to durations.
+        const auto encode = k == 0 ? p->encode : p->encodeHeld;
+        encode(address, command, toggle, &durations);
         frameUs = lengthUs(durations) - startUs;
         if (checkLength(durations, r.repeats, error) != 0)
             return -1;

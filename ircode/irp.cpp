@@ -764,10 +764,9 @@ int irdbPress(const Definition& d, const PressRequest& r, Press* press, std::str
         return -1;
     std::vector<double> signedUs;
     int status = render(*p, p->intro != nullptr ? p->intro : p->repeat, f, &signedUs);
-    double totalUs = 0;
     for (int i = 0; i < r.repeats && status == 0; ++i) {
         status = render(*p, p->repeat, f, &signedUs);
-        totalUs = 0;
+        double totalUs = 0;
         for (const double us : signedUs)
             totalUs += std::fabs(us);
         if (totalUs > maxPressUs || signedUs.size() > maxPressDurations) {

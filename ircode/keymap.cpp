@@ -138,6 +138,23 @@ int rawSignal(const Table& table, const RawEntry& entry, std::vector<Signal>* si
 
 enum class Section { none, protocol, scancodes, raw, other };
 
+int scancodeLine(const std::string& key, const std::string& value, bool isString, int number,
+                 const Table& table, std::vector<Signal>* signals, Failure* failure)
+{
+    std::uint64_t scancode = 0;
+    const bool hex = key.size() > 2 && key[0] == '0' && (key[1] == 'x' || key[1] == 'X');
+    if (!hex || parseUnsigned(key.substr(2), 16, UINT64_MAX, &scancode) != 0) {
+        *failure = {number, "a scancode is 0x and hex digits, not '" + key + "'"};
+        return -1;
+    }
+    if (!isString || value.empty()) {
+        *failure = {number, "a scancode's key is a quoted name, e.g. \"KEY_POWER\""};
+        return -1;
+    }
+    signals->push_back(keySignal(table, scancode, value));
+    return 0;
+}
+
 // One "key = value" line: a protocol table's protocol or variant, or a scancode.
 int keyLine(Section section, const std::string& line, int number, Table* table, RawEntry* entry,
             std::vector<Signal>* signals, Failure* failure)
@@ -165,19 +182,20 @@ int keyLine(Section section, const std::string& line, int number, Table* table, 
         (key == "keycode" ? entry->keycode : entry->raw) = value;
         entry->line = number;
     } else if (section == Section::scancodes) {
-        std::uint64_t scancode = 0;
-        const bool hex = key.size() > 2 && key[0] == '0' && (key[1] == 'x' || key[1] == 'X');
-        if (!hex || parseUnsigned(key.substr(2), 16, UINT64_MAX, &scancode) != 0) {
-            *failure = {number, "a scancode is 0x and hex digits, not '" + key + "'"};
-            return -1;
-        }
-        if (!isString || value.empty()) {
-            *failure = {number, "a scancode's key is a quoted name, e.g. \"KEY_POWER\""};
-            return -1;
-        }
-        signals->push_back(keySignal(*table, scancode, value));
+        return scancodeLine(key, value, isString, number, *table, signals, failure);
     }
     return 0;
+}
+
+// A [header] other than [[protocols]]: the scancodes or raw entries of the table it
+// follows; before any table, or any other header, opens lines no key is read from.
+Section subtableSection(Section section, const std::string& line)
+{
+    const bool inTable = section != Section::none;
+    return !inTable                          ? Section::other
+           : line == "[protocols.scancodes]" ? Section::scancodes
+           : line == "[[protocols.raw]]"     ? Section::raw
+                                             : Section::other;
 }
 
 } // namespace
@@ -202,11 +220,7 @@ int readKeymap(const std::string& text, std::vector<Signal>* signals, Failure* f
             section = Section::protocol;
             table = Table{};
         } else if (line[0] == '[') {
-            const bool inTable = section != Section::none;
-            section = !inTable                          ? Section::other
-                      : line == "[protocols.scancodes]" ? Section::scancodes
-                      : line == "[[protocols.raw]]"     ? Section::raw
-                                                        : Section::other;
+            section = subtableSection(section, line);
         } else if (keyLine(section, line, number, &table, &entry, signals, failure) != 0) {
             return -1;
         }

@@ -129,6 +129,50 @@ struct Sender {
     std::uint64_t toggleState = 0; // the toggle_bit_mask bits of this press
 };
 
+// RCMM's two bits a symbol, each symbol a pulse and space of its own.
+void sendRcmmData(const LircRemote& r, std::uint64_t data, std::uint64_t bits, Frame* f)
+{
+    for (std::uint64_t i = 0; i < bits; i += 2) {
+        const auto symbol = (data >> (bits - i - 2u)) & 3u;
+        const LircPair& p = symbol == 0   ? r.zero
+                            : symbol == 1 ? r.one
+                            : symbol == 2 ? r.two
+                                          : r.three;
+        sendPulse(f, p.pulse);
+        sendSpace(f, p.space);
+    }
+}
+
+// XMP's nibbles: a nibble's value is in its space, zero's space and that many of one's.
+void sendXmpData(const LircRemote& r, std::uint64_t data, std::uint64_t bits, Frame* f)
+{
+    for (std::uint64_t i = 0; i < bits; i += 4) {
+        const auto nibble = (data >> (bits - i - 4u)) & 15u;
+        sendPulse(f, r.zero.pulse);
+        sendSpace(f, r.zero.space + nibble * r.one.space);
+    }
+}
+
+// One bit as LIRC's send_data sends it, its quirks kept: a doubled (rc6_mask) one is
+// longer only in a biphase encoding, and a doubled zero goes pulse first even where
+// space_first is set.
+void sendBit(const LircRemote& r, bool one, bool biphase, std::uint64_t factor, Frame* f)
+{
+    if (one && (biphase || r.spaceFirst)) {
+        sendSpace(f, (biphase ? factor : 1) * r.one.space);
+        sendPulse(f, (biphase ? factor : 1) * r.one.pulse);
+    } else if (one) {
+        sendPulse(f, r.one.pulse);
+        sendSpace(f, r.one.space);
+    } else if (factor == 2 || !r.spaceFirst) {
+        sendPulse(f, factor * r.zero.pulse);
+        sendSpace(f, factor * r.zero.space);
+    } else {
+        sendSpace(f, r.zero.space);
+        sendPulse(f, r.zero.pulse);
+    }
+}
+
 // Bits [done, done + bits) of the word, most significant first, as LIRC's send_data
 // puts them: toggle_bit_mask and toggle_mask work on their places in the whole word.
 void sendData(const Sender& s, std::uint64_t data, std::uint64_t bits, std::uint64_t done,
@@ -136,23 +180,11 @@ void sendData(const Sender& s, std::uint64_t data, std::uint64_t bits, std::uint
 {
     const LircRemote& r = *s.remote;
     if (r.encoding == LircEncoding::rcmm) {
-        for (std::uint64_t i = 0; i < bits; i += 2) {
-            const auto symbol = (data >> (bits - i - 2u)) & 3u;
-            const LircPair& p = symbol == 0   ? r.zero
-                                : symbol == 1 ? r.one
-                                : symbol == 2 ? r.two
-                                              : r.three;
-            sendPulse(f, p.pulse);
-            sendSpace(f, p.space);
-        }
+        sendRcmmData(r, data, bits, f);
         return;
     }
     if (r.encoding == LircEncoding::xmp) {
-        for (std::uint64_t i = 0; i < bits; i += 4) {
-            const auto nibble = (data >> (bits - i - 4u)) & 15u;
-            sendPulse(f, r.zero.pulse);
-            sendSpace(f, r.zero.space + nibble * r.one.space);
-        }
+        sendXmpData(r, data, bits, f);
         return;
     }
     const std::uint64_t toggleMask = toggleBitMask(r);
@@ -169,20 +201,7 @@ void sendData(const Sender& s, std::uint64_t data, std::uint64_t bits, std::uint
         }
         if ((mask & r.toggleMask) != 0 && frameIndex % 2 == 1)
             one = !one;
-        const std::uint64_t factor = (mask & doubled) != 0 ? 2 : 1;
-        if (one && (biphase || r.spaceFirst)) {
-            sendSpace(f, (biphase ? factor : 1) * r.one.space);
-            sendPulse(f, (biphase ? factor : 1) * r.one.pulse);
-        } else if (one) {
-            sendPulse(f, r.one.pulse);
-            sendSpace(f, r.one.space);
-        } else if (factor == 2 || !r.spaceFirst) {
-            sendPulse(f, factor * r.zero.pulse);
-            sendSpace(f, factor * r.zero.space);
-        } else {
-            sendSpace(f, r.zero.space);
-            sendPulse(f, r.zero.pulse);
-        }
+        sendBit(r, one, biphase, (mask & doubled) != 0 ? 2 : 1, f);
     }
 }
 

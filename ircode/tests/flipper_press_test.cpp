@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Every expected press below is written from the fact sheet's Flipper timings
@@ -39,7 +40,7 @@ std::string pd(int mark, int zero, int one, const std::vector<Field>& fields)
     return out;
 }
 
-std::string necBytes(std::vector<Field> bytes)
+std::string necBytes(const std::vector<Field>& bytes)
 {
     return "+9000 -4500" + pd(560, 560, 1690, bytes) + " +560";
 }
@@ -76,7 +77,7 @@ Definition raw(std::int32_t hz, double duty, std::vector<std::uint32_t> duration
     d.raw = true;
     d.carrierHz = hz;
     d.dutyCycle = duty;
-    d.durations = durations;
+    d.durations = std::move(durations);
     return d;
 }
 
@@ -341,6 +342,7 @@ TEST(FlipperPress, HoldsTooLongAreRefused)
 std::vector<std::uint32_t> units(const std::vector<std::uint32_t>& durations, std::uint32_t unit)
 {
     std::vector<std::uint32_t> out;
+    out.reserve(durations.size());
     for (const std::uint32_t d : durations)
         out.push_back((d + unit / 2) / unit);
     return out;

@@ -61,13 +61,13 @@ TEST(KeymapReader, KeepsTheTable)
                                                "[protocols.scancodes]\n"
                                                "0x800f040c = \"KEY_POWER\"\n");
     ASSERT_EQ(signals.size(), 2u);
-    const Definition& dish = signals[0].definition;
-    EXPECT_EQ(dish.source, Definition::Source::keymap);
-    EXPECT_EQ(dish.protocol, "pulse_distance");
-    EXPECT_EQ(dish.scancode, 0x400u);
+    const Definition& d = signals[0].definition;
+    EXPECT_EQ(d.source, Definition::Source::keymap);
+    EXPECT_EQ(d.protocol, "pulse_distance");
+    EXPECT_EQ(d.scancode, 0x400u);
     const std::vector<std::pair<std::string, std::string>> parameters{{"header_pulse", "525"},
                                                                       {"bits", "16"}};
-    EXPECT_EQ(dish.parameters, parameters);
+    EXPECT_EQ(d.parameters, parameters);
     EXPECT_FALSE(signals[0].sendable);
     EXPECT_EQ(signals[1].definition.protocol, "rc6_mce");
     EXPECT_TRUE(signals[1].definition.parameters.empty());
@@ -358,7 +358,7 @@ void compareKey(const std::string& file, const Signal& s, Tally* t)
 // In the test's own folder: tests run at once, and as other users.
 std::string writeKeymap(const TempDir& dir, const char* name, const std::string& table)
 {
-    const std::string path = dir.file(name);
+    std::string path = dir.file(name);
     std::FILE* file = std::fopen(path.c_str(), "w");
     if (file != nullptr) {
         (void)std::fputs(

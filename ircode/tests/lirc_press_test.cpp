@@ -27,6 +27,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+// NOLINTNEXTLINE(readability-redundant-declaration): POSIX has programs declare it
 extern char** environ;
 
 #include "files.h"
@@ -160,7 +161,9 @@ std::vector<std::string> filesBelow(const std::string& top)
             const std::string name = e->d_name;
             if (name == "." || name == "..")
                 continue;
-            const std::string path = dir + "/" + name;
+            std::string path = dir;
+            path += "/";
+            path += name;
             if (e->d_type == DT_DIR)
                 folders.push_back(path);
             else if (e->d_type == DT_REG)
@@ -400,6 +403,7 @@ pid_t spawnLogged(const std::vector<std::string>& argv, const std::string& log)
     posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
     std::vector<char*> args;
+    args.reserve(argv.size() + 1);
     for (const std::string& a : argv)
         args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
@@ -513,18 +517,45 @@ bool daemonHere(std::string* why)
     return true;
 }
 
-// The first key the press sends of every remote, pressed as irsend presses it: every
-// frame and the gaps between them as lircd sends them.  Keys alike are irsimsend's
-// to compare; this is about what follows the first frame, and a few seconds for all.
-TEST(LircPressOracle, CompatRemotePressesWithRepeatsAsLircdSendsThem)
+// The first key of the remote that the press sends, with both presses of it as
+// lircdPress sends them; none leaves c->key empty, and *refusal the last reason.
+void firstSentKey(const LircRemote& remote, const std::vector<Signal>& signals, DaemonCase* c,
+                  std::string* refusal)
 {
-    std::string why;
-    if (!daemonHere(&why))
-        GTEST_SKIP() << why;
-    const auto start = std::chrono::steady_clock::now();
+    std::set<std::string> seen;
+    for (const Signal& s : signals) {
+        if (!seen.insert(s.name).second)
+            continue; // lircd sends the first key of a name
+        PressRequest r;
+        Press first;
+        Press second;
+        std::string error;
+        if (lircdPress(s.definition, r, &first, &error) != 0) {
+            *refusal = withoutRemote(error);
+            continue;
+        }
+        r.earlierPresses = 1;
+        r.repeats = std::max(static_cast<int>(remote.minRepeat), sendCount) -
+                    static_cast<int>(remote.minRepeat);
+        if (lircdPress(s.definition, r, &second, &error) != 0)
+            continue;
+        for (const Press* p : {&first, &second})
+            for (std::size_t j = 0; j < p->durations.size(); ++j)
+                appendDuration(&c->expected, j % 2 == 0, p->durations[j]);
+        c->key = s.name;
+        return;
+    }
+}
+
+struct DaemonCases {
     std::vector<DaemonCase> cases;
-    int refused = 0;
-    std::map<std::string, int> refusals;
+    int refused = 0;                     // remotes with no key the press sends
+    std::map<std::string, int> refusals; // their last reasons, counted
+};
+
+DaemonCases daemonCases()
+{
+    DaemonCases all;
     for (const std::string& file : filesBelow(remotesDir)) {
         for (const std::string& conf : remotesOf(readFile(file))) {
             std::vector<Signal> signals;
@@ -534,32 +565,10 @@ TEST(LircPressOracle, CompatRemotePressesWithRepeatsAsLircdSendsThem)
             const LircRemote& remote = *signals[0].definition.remote;
             DaemonCase c;
             std::string lastRefusal;
-            std::set<std::string> seen;
-            for (const Signal& s : signals) {
-                if (!seen.insert(s.name).second)
-                    continue; // lircd sends the first key of a name
-                PressRequest r;
-                Press first;
-                Press second;
-                std::string error;
-                if (lircdPress(s.definition, r, &first, &error) != 0) {
-                    lastRefusal = withoutRemote(error);
-                    continue;
-                }
-                r.earlierPresses = 1;
-                r.repeats = std::max(static_cast<int>(remote.minRepeat), sendCount) -
-                            static_cast<int>(remote.minRepeat);
-                if (lircdPress(s.definition, r, &second, &error) != 0)
-                    continue;
-                for (const Press* p : {&first, &second})
-                    for (std::size_t j = 0; j < p->durations.size(); ++j)
-                        appendDuration(&c.expected, j % 2 == 0, p->durations[j]);
-                c.key = s.name;
-                break;
-            }
+            firstSentKey(remote, signals, &c, &lastRefusal);
             if (c.key.empty()) {
-                ++refused;
-                ++refusals[lastRefusal];
+                ++all.refused;
+                ++all.refusals[lastRefusal];
                 continue;
             }
             c.file = file;
@@ -569,19 +578,28 @@ TEST(LircPressOracle, CompatRemotePressesWithRepeatsAsLircdSendsThem)
             c.repeatCode = remote.repeat.pulse != 0 || remote.repeat.space != 0;
             c.toggles =
                 remote.toggleMask != 0 || remote.toggleBitMask != 0 || remote.toggleBit != 0;
-            cases.push_back(std::move(c));
+            all.cases.push_back(std::move(c));
         }
     }
-    // lircd spends a press mostly waiting out its gaps: many at once cost no CPU.
+    return all;
+}
+
+// lircd spends a press mostly waiting out its gaps: many at once cost no CPU.
+void runDaemons(std::vector<DaemonCase>* cases)
+{
     std::atomic<std::size_t> next{0};
     std::vector<std::thread> workers;
+    workers.reserve(12);
     for (int i = 0; i < 12; ++i)
         workers.emplace_back([&] {
-            for (std::size_t k; (k = next++) < cases.size();)
-                runDaemon(&cases[k]);
+            for (std::size_t k; (k = next++) < cases->size();)
+                runDaemon(&(*cases)[k]);
         });
     for (std::thread& w : workers)
         w.join();
+}
+
+struct DaemonTally {
     int matched = 0;
     int differed = 0;
     int failed = 0;
@@ -589,36 +607,56 @@ TEST(LircPressOracle, CompatRemotePressesWithRepeatsAsLircdSendsThem)
     int withMinRepeat = 0;
     int withRepeatCode = 0;
     int withToggle = 0;
+};
+
+DaemonTally tallied(const std::vector<DaemonCase>& cases)
+{
+    DaemonTally t;
     for (const DaemonCase& c : cases) {
-        withMinRepeat += c.minRepeat > 0 ? 1 : 0;
-        withRepeatCode += c.repeatCode ? 1 : 0;
-        withToggle += c.toggles ? 1 : 0;
+        t.withMinRepeat += c.minRepeat > 0 ? 1 : 0;
+        t.withRepeatCode += c.repeatCode ? 1 : 0;
+        t.withToggle += c.toggles ? 1 : 0;
         if (!c.failure.empty()) {
-            ++failed;
-            shown.push_back(c.file + " " + c.remote + " " + c.key + ": " + c.failure);
+            ++t.failed;
+            t.shown.push_back(c.file + " " + c.remote + " " + c.key + ": " + c.failure);
         } else if (c.sent == c.expected) {
-            ++matched;
+            ++t.matched;
         } else {
-            ++differed;
-            shown.push_back(c.file + " " + c.remote + " " + c.key + " (min_repeat " +
-                            std::to_string(c.minRepeat) + ")\n  lircd:      " +
-                            durationText(c.sent) + "\n  lircdPress: " + durationText(c.expected));
+            ++t.differed;
+            t.shown.push_back(c.file + " " + c.remote + " " + c.key + " (min_repeat " +
+                              std::to_string(c.minRepeat) + ")\n  lircd:      " +
+                              durationText(c.sent) + "\n  lircdPress: " + durationText(c.expected));
         }
     }
+    return t;
+}
+
+// The first key the press sends of every remote, pressed as irsend presses it: every
+// frame and the gaps between them as lircd sends them.  Keys alike are irsimsend's
+// to compare; this is about what follows the first frame, and a few seconds for all.
+TEST(LircPressOracle, CompatRemotePressesWithRepeatsAsLircdSendsThem)
+{
+    std::string why;
+    if (!daemonHere(&why))
+        GTEST_SKIP() << why;
+    const auto start = std::chrono::steady_clock::now();
+    DaemonCases all = daemonCases();
+    runDaemons(&all.cases);
+    const DaemonTally t = tallied(all.cases);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::cout << "lircd presses: " << cases.size() << " remotes (" << withMinRepeat
-              << " with min_repeat, " << withRepeatCode << " with a repeat code, " << withToggle
-              << " toggling): " << matched << " matched, " << differed << " differed, " << failed
-              << " lircd/irsend failed; " << refused << " remotes with no key the press sends; "
-              << seconds << " s\n";
-    for (const auto& r : refusals)
+    std::cout << "lircd presses: " << all.cases.size() << " remotes (" << t.withMinRepeat
+              << " with min_repeat, " << t.withRepeatCode << " with a repeat code, " << t.withToggle
+              << " toggling): " << t.matched << " matched, " << t.differed << " differed, "
+              << t.failed << " lircd/irsend failed; " << all.refused
+              << " remotes with no key the press sends; " << seconds << " s\n";
+    for (const auto& r : all.refusals)
         std::cout << "  no key sent, " << r.second << ": " << r.first << "\n";
-    for (const std::string& d : shown)
+    for (const std::string& d : t.shown)
         std::cout << "  " << d << "\n";
-    EXPECT_EQ(differed, 0);
-    EXPECT_EQ(failed, 0);
-    EXPECT_GT(matched, 0);
+    EXPECT_EQ(t.differed, 0);
+    EXPECT_EQ(t.failed, 0);
+    EXPECT_GT(t.matched, 0);
 }
 
 } // namespace

@@ -222,7 +222,7 @@ TEST(BeamUnderSudo, ReadsFilesAsTheUserItRunsFor)
 
     // Where the temporary folder's own parents keep other users out (a TMPDIR of
     // root's), no file in it is readable to the user, and only the refusal is checked.
-    for (std::string p = dir.path(); p.size() > 1; p = p.substr(0, p.rfind('/'))) {
+    for (std::string p = dir.path(); p.size() > 1; p.resize(p.rfind('/'))) {
         struct stat s {};
         if (stat(p.c_str(), &s) != 0 || (s.st_mode & S_IXOTH) == 0) {
             GTEST_SKIP() << p << " cannot be entered by other users";
