@@ -1,5 +1,5 @@
 // One press of a Flipper .ir signal as Flipper's IR app sends it: its own timings
-// (lib/infrared, per the fact sheet), not the kernel's roundings.  Each encoder
+// (its firmware's lib/infrared), not the kernel's roundings.  Each encoder
 // starts with a silence of its own; before the first frame that silence is idle
 // line, so the press starts with the first mark and ends with the last one.
 #include "protocols.h"
@@ -288,8 +288,8 @@ int parsedPress(const Definition& d, const PressRequest& r, Press* press, std::s
         *error = "a toggle bit is 0 or 1, not " + std::to_string(r.toggle);
         return -1;
     }
-    // Flipper flips the toggle when a new press resets its encoder; the fact sheet
-    // does not say whether its first press sends 0 or 1, so press 0 here sends 0.
+    // Flipper flips the toggle when a new press resets its encoder; what we know of
+    // it does not say whether its first press sends 0 or 1, so press 0 here sends 0.
     std::uint32_t toggle = 0;
     if (p->hasToggle)
         toggle = r.toggle >= 0 ? static_cast<std::uint32_t>(r.toggle) : r.earlierPresses % 2u;

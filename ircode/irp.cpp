@@ -1,5 +1,5 @@
 // irdb's rows as IrpTransmogrifier renders them: each protocol's IRP (from
-// IrpProtocols.xml, as the fact sheet quotes it) written out as a few calls, one
+// IrpProtocols.xml) written out as a few calls, one
 // press being its count 1 (the intro once, or the repeat once where the intro is
 // empty) and each repeat one more repeat sequence.
 //
@@ -105,7 +105,7 @@ std::uint64_t inverse(std::uint64_t value)
 
 using Writer = void (*)(Sequence* q, const Fields& f);
 
-// ---- The IRPs.  Each function's comment is its IRP as the fact sheet gives it. ----
+// ---- The IRPs.  Each function's comment is its IRP as IrpProtocols.xml gives it. ----
 
 // NEC1 (and NEC, NEC1-f16 with F:8,E:8, E = 255-F): {38.4k,564}<1,-1|1,-3>
 // (16,-8,D:8,S:8,F:8,~F:8,1,^108m,(16,-4,1,^108m)*)

@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-// Every expected press below is written from the fact sheet's Flipper timings
-// (ir-protocols.md, sections 2 and 3.3): its leads, bit units and field layouts,
+// Every expected press below is written from Flipper's own timings
+// (its firmware's protocol definitions): their leads, bit units and field layouts,
 // spelled out with the small writers here rather than taken from the encoder.
 namespace {
 
@@ -94,13 +94,13 @@ std::string pressText(const Definition& d, int repeats = 0, unsigned earlier = 0
     return durationText(press.durations);
 }
 
-// sony12:0x10015 from the fact sheet: Flipper's SIRC units are the same 600/1200/2400.
+// sony12:0x10015, as the kernel encodes it: Flipper's SIRC units are the same 600/1200/2400.
 const std::string sircD1F15 =
     "+2400 -600 +1200 -600 +600 -600 +1200 -600 +600 -600 +1200 -600 +600 -600 +600 -600 "
     "+1200 -600 +600 -600 +600 -600 +600 -600 +600";
 
 // RC5 address 0 command 0x0C: bits 1 S2 T 00000 001100, 888 halves; with toggle 1 it
-// is LIRC's example 0x180C of the fact sheet, in 888 halves.
+// is LIRC's 0x180C as irsimsend sends it, in 888 halves.
 std::string rc5Command12(bool rc5x, bool toggle)
 {
     const std::string command = "+888 -888 +888 -1776 +888 -888 +1776 -888 +888";
@@ -186,7 +186,7 @@ INSTANTIATE_TEST_SUITE_P(
         PressCase{"rc6", parsed("RC6", 0x80, 0x01), 0, 0,
                   "+2666 -889 +444 -888 +444 -444 +444 -444 +444 -888 +1332 -888 +444" +
                       times(" -444 +444", 12) + " -444 +888"},
-        // irdb Panasonic D=160 S=0 F=61 through the fact sheet's mapping: on air
+        // irdb Panasonic D=160 S=0 F=61 through the Kaseikyo-Panasonic mapping: on air
         // 02 20 A0 00 3D and their check D^S^F.
         PressCase{"kaseikyo", parsed("Kaseikyo", 0x2002A0, 0x3D0), 1, 0,
                   [] {

@@ -107,7 +107,7 @@ INSTANTIATE_TEST_SUITE_P(
                 38400,
                 0.4,
                 -1},
-        // The fact sheet's sony12:0x10015 (D 1, F 0x15) with the extent's space: 19200 us
+        // The kernel's sony12:0x10015 (D 1, F 0x15) with the extent's space: 19200 us
         // of marks and spaces before it, 25800 after the last mark.
         IrpCase{"sony12",
                 row("Sony12", 1, -1, 0x15),
@@ -117,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(
                 40000,
                 0.4,
                 -1},
-        // The fact sheet's rc5:0x1e0c: 23114 us of frame, 90886 of the 114 ms left.
+        // The kernel's rc5:0x1e0c: 23114 us of frame, 90886 of the 114 ms left.
         IrpCase{"rc5",
                 row("RC5", 30, -1, 12),
                 {},
@@ -234,7 +234,7 @@ INSTANTIATE_TEST_SUITE_P(
                       KernelCase{"Sony15", 0xa5, -1, 0x7f, 0, "sony15", 0xa5007f},
                       KernelCase{"Sony20", 3, 0x5a, 0x11, 0, "sony20", 0x35a11}));
 
-// MCE's scancode is 0x80<<24 | S<<16 | T<<15 | D<<8 | F: the fact sheet's MCE,4,15,12.
+// MCE's scancode is 0x80<<24 | S<<16 | T<<15 | D<<8 | F: irdb's MCE,4,15,12.
 TEST(Irdb, MceIsTheKernelsRc6Mce)
 {
     std::vector<std::uint32_t> expected;

@@ -141,7 +141,7 @@ const std::vector<std::pair<std::string, std::string>> dish{
 const std::string dishSat =
     "+525 -6045" + onAir("0000010000000000", " +440 -2780", " +440 -1645") + " +450";
 
-// Expected frames from the fact sheet's encoders and defaults; the carrier a keymap
+// Expected frames from v4l-utils' encoders and defaults; the carrier a keymap
 // leaves out is 38000 Hz (ir-ctl's 0 would send no carrier at all).
 INSTANTIATE_TEST_SUITE_P(
     Keymap, KeyTest,

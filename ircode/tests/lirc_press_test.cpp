@@ -1,5 +1,5 @@
-// lircd.conf presses against what LIRC itself sends: a few confs whose durations the
-// fact sheet gives (measured with lircd and irsimsend), and every key of every remote
+// lircd.conf presses against what LIRC itself sends: a few confs whose durations were
+// measured with lircd and irsimsend, and every key of every remote
 // of Debian's lirc-compat-remotes against irsimsend, LIRC's own encoder.
 #include "codes.h"
 #include "lirc.h"
@@ -36,7 +36,7 @@ extern char** environ;
 namespace {
 
 // The frame of a space-encoded word, most significant bit first, as a conf's one and
-// zero lines say, for expectations written from the fact sheet's bit patterns.
+// zero lines say, for expectations written from those measured bit patterns.
 std::string spaceBits(std::uint64_t word, int bits, const char* one, const char* zero)
 {
     std::string text;

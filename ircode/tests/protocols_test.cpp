@@ -57,8 +57,9 @@ struct FrameCase {
 
 class FrameTest : public ::testing::TestWithParam<FrameCase> {};
 
-// Each expected frame is written from the fact sheet's examples and layouts, or by hand
-// from the kernel's encoder for the protocols nothing else here can send.
+// Each expected frame is written from examples measured with the kernel's and v4l-utils' encoders,
+// from their layouts, or by hand from the kernel's encoder for the protocols nothing else here can
+// send.
 TEST_P(FrameTest, MatchesTheKernel)
 {
     const FrameCase& c = GetParam();
