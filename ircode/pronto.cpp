@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -6,6 +7,7 @@
 
 #include "parse.h"
 #include "shown.h"
+#include "text.h"
 
 namespace {
 
@@ -13,27 +15,6 @@ namespace {
 constexpr double prontoClockUs = 0.241246;
 constexpr std::int32_t lowestCarrierHz = 10000;
 constexpr std::int32_t highestCarrierHz = 500000;
-
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
-std::vector<std::string> wordsOf(const std::string& text)
-{
-    std::vector<std::string> words;
-    std::size_t at = 0;
-    while (at < text.size()) {
-        while (at < text.size() && isBlank(text[at]))
-            ++at;
-        const std::size_t start = at;
-        while (at < text.size() && !isBlank(text[at]))
-            ++at;
-        if (at > start)
-            words.push_back(text.substr(start, at - start));
-    }
-    return words;
-}
 
 int hexDigit(char c)
 {
@@ -185,7 +166,10 @@ int parsePronto(const std::string& text, int repeats, Press* press, std::string*
         *error = "repeats " + std::to_string(repeats) + " is negative";
         return -1;
     }
-    const std::vector<std::string> texts = wordsOf(text);
+    // A code pasted from a web page may be wrapped over lines.
+    std::string unwrapped = text;
+    std::replace(unwrapped.begin(), unwrapped.end(), '\n', ' ');
+    const std::vector<std::string> texts = words(unwrapped);
     if (texts.empty()) {
         *error = "no Pronto words";
         return -1;
