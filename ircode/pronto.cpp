@@ -174,38 +174,38 @@ int parsePronto(const std::string& text, int repeats, Press* press, std::string*
         *error = "no Pronto words";
         return -1;
     }
-    std::vector<std::uint16_t> words(texts.size());
+    std::vector<std::uint16_t> values(texts.size());
     for (std::size_t i = 0; i < texts.size(); ++i) {
-        if (wordValue(texts[i], i, &words[i], error) != 0)
+        if (wordValue(texts[i], i, &values[i], error) != 0)
             return -1;
     }
-    if (words.size() < 4) {
-        *error = "only " + std::to_string(words.size()) + " words: a Pronto code has at least 4";
+    if (values.size() < 4) {
+        *error = "only " + std::to_string(values.size()) + " words: a Pronto code has at least 4";
         return -1;
     }
-    if (words.size() % 2 != 0) {
-        *error = std::to_string(words.size()) + " words: a Pronto code has an even count";
+    if (values.size() % 2 != 0) {
+        *error = std::to_string(values.size()) + " words: a Pronto code has an even count";
         return -1;
     }
-    if (checkHeader(words, error) != 0)
+    if (checkHeader(values, error) != 0)
         return -1;
 
-    const double unitUs = words[1] * prontoClockUs;
-    const bool modulated = words[0] == 0x0000;
+    const double unitUs = values[1] * prontoClockUs;
+    const bool modulated = values[0] == 0x0000;
     const double carrier = std::round(1e6 / unitUs);
     if (modulated && (carrier < lowestCarrierHz || carrier > highestCarrierHz)) {
-        *error = "word 1 " + hex4(words[1]) + " is a carrier of " +
+        *error = "word 1 " + hex4(values[1]) + " is a carrier of " +
                  std::to_string(static_cast<std::int64_t>(carrier)) + " Hz, not " +
                  std::to_string(lowestCarrierHz) + ".." + std::to_string(highestCarrierHz);
         return -1;
     }
     std::vector<std::uint32_t> bursts;
-    if (burstDurations(words, unitUs, &bursts, error) != 0)
+    if (burstDurations(values, unitUs, &bursts, error) != 0)
         return -1;
 
     Press made = *press; // the duty cycle, which Pronto does not give, stays the caller's
     made.carrierHz = modulated ? static_cast<std::int32_t>(carrier) : 0;
-    if (sequence(bursts, 2 * std::size_t{words[2]}, repeats, &made, error) != 0)
+    if (sequence(bursts, 2 * std::size_t{values[2]}, repeats, &made, error) != 0)
         return -1;
     *press = made;
     return 0;
