@@ -58,11 +58,6 @@ int fail(const std::string& message)
     return 2;
 }
 
-int wholeNumber(const char* text, std::int64_t min, std::int64_t max, std::int64_t* value)
-{
-    return parseSigned(text, min, max, value);
-}
-
 // A duty cycle as a fraction (0.33, as Flipper writes it) or a whole percentage
 // (33, as ir-ctl -D and lircd.conf take it): a point makes it a fraction, so 1.0 is
 // the line always on, refused, not 1 %.  The line must go on and off every period.
@@ -115,7 +110,7 @@ int parseOption(Options* o, const std::string& name, const char* value, bool* us
     if (name == "--raw")
         return setSource(o, Source::raw, value, error);
     if (name == "--repeat") {
-        if (wholeNumber(value, 0, 1000, &number) != 0) {
+        if (parseSigned(value, 0, 1000, &number) != 0) {
             *error = std::string("--repeat takes a number from 0 to 1000, not '") + value + "'";
             return -1;
         }
@@ -123,7 +118,7 @@ int parseOption(Options* o, const std::string& name, const char* value, bool* us
         return 0;
     }
     if (name == "--toggle") {
-        if (wholeNumber(value, 0, 1, &number) != 0) {
+        if (parseSigned(value, 0, 1, &number) != 0) {
             *error = std::string("--toggle takes 0 or 1, not '") + value + "'";
             return -1;
         }
@@ -133,7 +128,7 @@ int parseOption(Options* o, const std::string& name, const char* value, bool* us
     }
     if (name == "--carrier") {
         // gpio-ir-tx takes up to 500 kHz; below 10 kHz no receiver listens.
-        if (wholeNumber(value, 10000, 500000, &number) != 0) {
+        if (parseSigned(value, 10000, 500000, &number) != 0) {
             *error = std::string("--carrier takes a frequency from 10000 to 500000 Hz, not '") +
                      value + "'";
             return -1;
@@ -153,7 +148,7 @@ int parseOption(Options* o, const std::string& name, const char* value, bool* us
         return 0;
     }
     if (name == "--gpio") {
-        if (wholeNumber(value, 0, maxGpioPin, &number) != 0) {
+        if (parseSigned(value, 0, maxGpioPin, &number) != 0) {
             *error = std::string("--gpio takes a GPIO from 0 to 31, not '") + value + "'";
             return -1;
         }
@@ -271,16 +266,21 @@ unsigned earlierPresses(const std::string& file, const std::string& remote)
 
 // A press that went out counts; the file is rewritten whole, through a new file
 // renamed over it, so two senders never leave half a line.
-void countPress(const std::string& file, const std::string& remote, unsigned presses)
+void countPress(const std::string& file, const std::string& remote)
 {
     if (file.empty())
         return;
     std::vector<std::string> lines;
+    unsigned presses = 1;
     if (std::FILE* f = std::fopen(file.c_str(), "r")) {
         char line[4096];
         while (std::fgets(line, sizeof line, f) != nullptr) {
             const char* tab = std::strchr(line, '\t');
-            if (tab != nullptr && std::string(tab + 1) != remote + "\n")
+            if (tab == nullptr)
+                continue;
+            if (std::string(tab + 1) == remote + "\n")
+                presses = static_cast<unsigned>(std::strtoul(line, nullptr, 10)) + 1;
+            else
                 lines.emplace_back(line);
         }
         (void)std::fclose(f);
@@ -383,9 +383,7 @@ int makePress(const Options& o, Press* press, std::string* what, std::string* er
         }
         if (kernelPress(*protocol, scancode, o.toggle, o.repeats, press, error) != 0)
             return -1;
-        char hex[16];
-        (void)std::snprintf(hex, sizeof hex, "0x%x", static_cast<unsigned>(scancode));
-        *what = std::string(protocol->name) + ":" + hex + " (the kernel's encoder";
+        *what = std::string(protocol->name) + ":" + hexNumber(scancode) + " (the kernel's encoder";
         if (protocol->hasToggle)
             *what += ", toggle " + std::to_string(o.toggle);
         *what += ")";
@@ -496,7 +494,7 @@ int main(int argc, char** argv)
     if (status != 0)
         return 1;
     if (press.toggle >= 0 && !remote.empty() && !options.toggleGiven)
-        countPress(toggleFile(), remote, earlierPresses(toggleFile(), remote) + 1);
+        countPress(toggleFile(), remote);
     std::printf("Sent %s on GPIO %u: %d frame%s, %zu durations, %llu us on air, %d Hz, duty "
                 "cycle %g\n",
                 what.c_str(), static_cast<unsigned>(options.gpioPin), press.frames,

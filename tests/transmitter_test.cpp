@@ -135,9 +135,10 @@ TEST_F(Transmitter, TrailingBurstIsTheOneBurstWithNoGapAfterIt)
 
 // bench/frame_bench times buildFrame alone, so it must be all that emitCode sends:
 // the same records, and nothing printed on the way but the stray-byte warnings.
-TEST_F(Transmitter, BuildFrameIsTheFrameEmitCodeSends)
+// Every length different, so a parameter passed in the wrong place shows.
+Frame oddFrame()
 {
-    Frame odd; // every length different, so a parameter passed in the wrong place shows
+    Frame odd;
     odd.gpioPin = 7;
     odd.carrierHz = 36000;
     odd.dutyCycle = 0.33;
@@ -147,6 +148,12 @@ TEST_F(Transmitter, BuildFrameIsTheFrameEmitCodeSends)
     odd.zeroBurstUs = 400;
     odd.oneGapUs = 1500;
     odd.zeroGapUs = 700;
+    return odd;
+}
+
+TEST_F(Transmitter, BuildFrameIsTheFrameEmitCodeSends)
+{
+    const Frame odd = oddFrame();
     Frame noTrail = odd;
     noTrail.trailBurst = 0;
     const struct {
@@ -209,16 +216,7 @@ std::vector<uint32_t> frameDurations(const Frame& f, const std::string& code)
 // marked, never written past the buffer.
 TEST_F(Transmitter, PressOfAFramesDurationsIsThatFrame)
 {
-    Frame odd;
-    odd.gpioPin = 7;
-    odd.carrierHz = 36000;
-    odd.dutyCycle = 0.33;
-    odd.leadBurstUs = 3000;
-    odd.leadGapUs = 2000;
-    odd.oneBurstUs = 1000;
-    odd.zeroBurstUs = 400;
-    odd.oneGapUs = 1500;
-    odd.zeroGapUs = 700;
+    const Frame odd = oddFrame();
     const struct {
         const char* what;
         Frame frame;

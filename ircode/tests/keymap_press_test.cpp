@@ -16,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include <dirent.h>
 #include <unistd.h>
 
 namespace {
@@ -290,16 +289,10 @@ constexpr const char* keymapFolder = "/lib/udev/rc_keymaps";
 std::vector<std::string> keymapFiles()
 {
     std::vector<std::string> files;
-    DIR* dir = opendir(keymapFolder);
-    if (dir == nullptr)
-        return files;
-    while (const dirent* entry = readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name.size() > 5 && name.compare(name.size() - 5, 5, ".toml") == 0)
-            files.push_back(std::string(keymapFolder) + "/" + name);
+    for (const std::string& file : filesIn(keymapFolder, false)) {
+        if (file.size() > 5 && file.compare(file.size() - 5, 5, ".toml") == 0)
+            files.push_back(file);
     }
-    closedir(dir);
-    std::sort(files.begin(), files.end());
     return files;
 }
 

@@ -20,7 +20,6 @@
 #include <thread>
 #include <vector>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -146,34 +145,6 @@ INSTANTIATE_TEST_SUITE_P(
 // ---- lirc-compat-remotes against irsimsend ----
 
 const char remotesDir[] = "/usr/share/lirc/remotes";
-
-std::vector<std::string> filesBelow(const std::string& top)
-{
-    std::vector<std::string> found;
-    std::vector<std::string> folders = {top};
-    while (!folders.empty()) {
-        const std::string dir = folders.back();
-        folders.pop_back();
-        DIR* d = opendir(dir.c_str());
-        if (d == nullptr)
-            continue;
-        while (const dirent* e = readdir(d)) {
-            const std::string name = e->d_name;
-            if (name == "." || name == "..")
-                continue;
-            std::string path = dir;
-            path += "/";
-            path += name;
-            if (e->d_type == DT_DIR)
-                folders.push_back(path);
-            else if (e->d_type == DT_REG)
-                found.push_back(path);
-        }
-        closedir(d);
-    }
-    std::sort(found.begin(), found.end());
-    return found;
-}
 
 std::string lowerWord(std::string w)
 {
@@ -368,7 +339,7 @@ TEST(LircPressOracle, EveryCompatRemoteKeyAsIrsimsendSendsIt)
         GTEST_SKIP() << why;
     const auto start = std::chrono::steady_clock::now();
     Tally t;
-    for (const std::string& file : filesBelow(remotesDir)) {
+    for (const std::string& file : filesIn(remotesDir, true)) {
         std::string text = readFile(file);
         const std::vector<std::string> remotes = remotesOf(text);
         if (remotes.empty())
@@ -556,7 +527,7 @@ struct DaemonCases {
 DaemonCases daemonCases()
 {
     DaemonCases all;
-    for (const std::string& file : filesBelow(remotesDir)) {
+    for (const std::string& file : filesIn(remotesDir, true)) {
         for (const std::string& conf : remotesOf(readFile(file))) {
             std::vector<Signal> signals;
             Failure failure;

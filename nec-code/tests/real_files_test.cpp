@@ -23,7 +23,6 @@
 #include <string>
 #include <vector>
 
-#include <dirent.h>
 #include <unistd.h>
 
 #include "files.h"
@@ -45,35 +44,6 @@ bool realFilesHere(const char* dir, std::string* why)
         return false;
     }
     return true;
-}
-
-// The regular files in dir and, if asked, in the folders below it, sorted.
-std::vector<std::string> filesIn(const std::string& top, bool recursive)
-{
-    std::vector<std::string> found;
-    std::vector<std::string> folders = {top};
-    while (!folders.empty()) {
-        const std::string dir = folders.back();
-        folders.pop_back();
-        DIR* d = opendir(dir.c_str());
-        if (d == nullptr)
-            continue;
-        while (const dirent* e = readdir(d)) {
-            const std::string name = e->d_name;
-            if (name == "." || name == "..")
-                continue;
-            std::string path = dir;
-            path += "/";
-            path += name;
-            if (e->d_type == DT_DIR && recursive)
-                folders.push_back(path);
-            else if (e->d_type == DT_REG)
-                found.push_back(path);
-        }
-        closedir(d);
-    }
-    std::sort(found.begin(), found.end());
-    return found;
 }
 
 std::vector<std::string> lines(const std::string& text)

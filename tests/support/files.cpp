@@ -1,11 +1,13 @@
 #include "files.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 
+#include <dirent.h>
 #include <ftw.h>
 #include <sys/stat.h>
 
@@ -13,6 +15,34 @@ std::string readFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<std::string> filesIn(const std::string& top, bool recursive)
+{
+    std::vector<std::string> found;
+    std::vector<std::string> folders = {top};
+    while (!folders.empty()) {
+        const std::string dir = folders.back();
+        folders.pop_back();
+        DIR* d = opendir(dir.c_str());
+        if (d == nullptr)
+            continue;
+        while (const dirent* e = readdir(d)) {
+            const std::string name = e->d_name;
+            if (name == "." || name == "..")
+                continue;
+            std::string path = dir;
+            path += "/";
+            path += name;
+            if (e->d_type == DT_DIR && recursive)
+                folders.push_back(path);
+            else if (e->d_type == DT_REG)
+                found.push_back(path);
+        }
+        closedir(d);
+    }
+    std::sort(found.begin(), found.end());
+    return found;
 }
 
 TempDir::TempDir()

@@ -3,9 +3,14 @@
 #define BEAM_TESTS_FILES_H
 
 #include <string>
+#include <vector>
 
 // The whole content of a file, as bytes; empty when it cannot be read.
 std::string readFile(const std::string& path);
+
+// The regular files in top and, if asked, in the folders below it, sorted; none
+// where top cannot be read.
+std::vector<std::string> filesIn(const std::string& top, bool recursive);
 
 // A fresh folder under the system's temporary folder, removed with everything
 // in it when the object goes.
