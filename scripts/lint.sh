@@ -16,13 +16,28 @@ mapfile -t units < <(grep -o '"file": "[^"]*"' "$database" | cut -d'"' -f4)
 
 failed=()
 
-echo "== clang-tidy: ${#units[@]} translation units"
+# The test sources get every check but the path-sensitive analyzer: it walks each
+# branch of every gtest assertion, two thirds of clang-tidy's time on a test file
+# (measured: 33 of 49 s on the largest), while the code those tests run is analysed
+# in its own files, and the tests themselves run under the sanitizers and valgrind.
+code=()
+tests=()
+for unit in "${units[@]}"; do
+    case $unit in
+    */tests/*) tests+=("$unit") ;;
+    *) code+=("$unit") ;;
+    esac
+done
+echo "== clang-tidy: ${#units[@]} translation units (${#tests[@]} of tests, without clang-analyzer)"
 # "N warnings generated." counts what the checks filtered out (system headers).
-if ! printf '%s\n' "${units[@]}" |
-    xargs -P "$(nproc)" -n 1 clang-tidy -p build-lint --quiet \
-        2> >(grep -vE '^[0-9]+ warnings? generated\.$' >&2); then
-    failed+=(clang-tidy)
-fi
+tidy() {
+    xargs -P "$(nproc)" -n 1 clang-tidy -p build-lint --quiet "$@" \
+        2> >(grep -vE '^[0-9]+ warnings? generated\.$' >&2)
+}
+tidyStatus=0
+printf '%s\n' "${code[@]}" | tidy || tidyStatus=1
+printf '%s\n' "${tests[@]}" | tidy '--checks=-clang-analyzer-*' || tidyStatus=1
+[ "$tidyStatus" -eq 0 ] || failed+=(clang-tidy)
 
 echo "== cppcheck"
 # Off: useStlAlgorithm, which asks for std::accumulate/transform in place of plain
