@@ -60,7 +60,7 @@ vmStep "builds: the stand-in's (build) and the kernel's (build-kernel)"
 cmake --preset test >/dev/null
 cmake --build build -j2 --target beamfile beamones nec-code lirc_reader lirc_write_clock
 cmake --preset kernel >/dev/null
-cmake --build build-kernel -j2 --target beamfile beamones nec-code
+cmake --build build-kernel -j2 --target beamfile beamones nec-code beam
 rm -rf "$root" "$host"
 mkdir -p "$root"/{bin,modules,tools,cases,replay} "$host"
 cmake --install build-kernel --prefix "$PWD/$root/beam" >/dev/null
