@@ -7,6 +7,14 @@
 # be what each code calls for; the stand-in's traces of the same codes, replayed
 # through the same device, must be received and decoded the same way.
 #
+# Then the kernel's own encoders judge `beam -S`'s: for every protocol of ircode's
+# kernel table, its edge scancodes and three drawn from a fixed seed
+# (tests/kernel-vm/kernel_scancodes) are written to rc-loopback in
+# LIRC_MODE_SCANCODE and read back as mode2 durations and the carrier the encoder
+# set; each must equal ircode's kernelPress exactly, and what parseKernelScancode
+# refuses the kernel must refuse with EINVAL.  Debian's kernel has no RC-MM
+# encoder (no ir-rcmm-decoder), so rc-mm-* are not sent.
+#
 # Usage: scripts/test-kernel-vm.sh [--perf]
 #   --perf  also times 20 runs of beamfile in the VM and prints a table
 set -euo pipefail
@@ -52,39 +60,54 @@ cases=(
 )
 
 vm=build-kernel/vm
+seed=20261209
 root=$vm/root
 host=$vm/host
 reader=$PWD/build/tests/kernel-vm/lirc_reader
 
 vmStep "builds: the stand-in's (build) and the kernel's (build-kernel)"
 cmake --preset test >/dev/null
-cmake --build build -j2 --target beamfile beamones nec-code lirc_reader lirc_write_clock
+cmake --build build -j2 --target beamfile beamones nec-code lirc_reader lirc_write_clock \
+    kernel_scancodes
 cmake --preset kernel >/dev/null
-cmake --build build-kernel -j2 --target beamfile beamones nec-code
+cmake --build build-kernel -j2 --target beamfile beamones nec-code beam
 rm -rf "$root" "$host"
 mkdir -p "$root"/{bin,modules,tools,cases,replay} "$host"
 cmake --install build-kernel --prefix "$PWD/$root/beam" >/dev/null
 
 vmStep "Debian's kernel"
 [ "$(id -u)" -eq 0 ] || vmAptUpdate=(sudo "${vmAptUpdate[@]}")
-# The kernel package, unpacked into the cache.  Only the kernel and three modules
-# are kept; vmlinuz comes last, so its presence means the cache is whole.
+# The kernel package, unpacked into the cache.  Only the kernel and the IR modules
+# are kept: rc-core, the loopback device and every protocol's decoder module, which
+# holds that protocol's encoder too.  The list of modules comes last, so a cache
+# with this very list is whole; one kept for fewer modules is fetched again.
+modules=(rc-core rc-loopback ir-nec-decoder ir-rc5-decoder ir-rc6-decoder ir-jvc-decoder
+    ir-sony-decoder ir-sanyo-decoder ir-sharp-decoder ir-mce_kbd-decoder ir-imon-decoder)
+# Debian's amd64 kernel builds no RC-MM decoder, so it has no RC-MM encoder either;
+# its config must still say so, or the module belongs in the list above.
+absent=(rc-mm-12 rc-mm-24 rc-mm-32)
+kept=modules-$(md5sum <<<"${modules[*]}" | cut -c1-8)
 unpackKernel() {
     local cache=$1 release=$2 module
     dpkg-deb -x "$cache"/deb/*.deb "$cache/unpacked"
     dpkg-deb -f "$cache"/deb/*.deb Version >"$cache/version"
-    for module in rc-core ir-nec-decoder rc-loopback; do
+    if ! grep -qx '# CONFIG_IR_RCMM_DECODER is not set' "$cache/unpacked/boot/config-$release"; then
+        echo "kernel-vm: $release builds the RC-MM decoder: add ir-rcmm-decoder to the modules" >&2
+        exit 1
+    fi
+    rm -f "$cache"/*.ko
+    for module in "${modules[@]}"; do
         vmModule "$cache/unpacked/lib/modules/$release" "$module" "$cache"
     done
-    cp "$cache/unpacked/boot/vmlinuz-$release" "$cache/vmlinuz.part"
+    cp "$cache/unpacked/boot/vmlinuz-$release" "$cache/vmlinuz"
     rm -rf "$cache/unpacked" "$cache/deb"
-    mv "$cache/vmlinuz.part" "$cache/vmlinuz"
+    echo "${modules[*]}" >"$cache/$kept"
 }
-vmKernel amd64 "" "$vm/cache" vmlinuz
+vmKernel amd64 "" "$vm/cache" "$kept"
 image=$vmImage
 release=$vmRelease
 cache=$vmDir
-[ -f "$cache/vmlinuz" ] || unpackKernel "$cache" "$release"
+[ -f "$cache/$kept" ] || unpackKernel "$cache" "$release"
 echo "$image $(cat "$cache/version")"
 
 vmStep "initramfs"
@@ -202,8 +225,13 @@ for entry in "${cases[@]}"; do
         ;;
     esac
 done
+# The kernel's encoders: ircode's edge scancodes of every protocol, and some drawn
+# from a fixed seed, for the VM to send in scancode mode.
+scancodes=build/tests/kernel-vm/kernel_scancodes
+"$scancodes" cases "$seed" "${absent[@]}" >"$root/scancodes"
 vmPack "$root" "$vm/initramfs.cpio"
-echo "$(du -h "$vm/initramfs.cpio" | cut -f1) initramfs, ${#cases[@]} cases, $(ls "$root/replay" | wc -l) replays"
+echo "$(du -h "$vm/initramfs.cpio" | cut -f1) initramfs, ${#cases[@]} cases, $(ls "$root/replay" | wc -l) replays," \
+    "$(wc -l <"$root/scancodes") scancodes (seed $seed)"
 
 vmStep "the VM: $image, qemu-system-x86_64 without KVM"
 append="console=ttyS0 panic=-1 quiet loglevel=1"
@@ -254,6 +282,12 @@ for entry in "${cases[@]}"; do
         check replay "$name" "$host/$name/expected-replay"
     fi
 done
+
+echo
+echo "What the kernel's encoders sent, against ircode's (seed $seed):"
+vmBlock "$vm/results" scancodes kernel >"$host/scancodes"
+"$scancodes" check "$root/scancodes" "$host/scancodes" "${absent[@]}" ||
+    failures+=("the kernel's encoders and ircode's differ (see above)")
 
 if [ $perf = 1 ]; then
     echo

@@ -6,7 +6,8 @@
 #
 # The initramfs holds /cases/NAME/ (a file `program`, beamfile or beamones, the
 # message file, and `setup`: plain, device=PATH, user, carrier or notx), /replay/NAME.frame
-# (the stand-in's frames), the senders in /beam/bin and the tools in /tools.
+# (the stand-in's frames), /scancodes (kernel_scancodes' cases), the senders in
+# /beam/bin and the tools in /tools.
 # busybox, the mounts, say and took (scripts/lib/vm-guest.sh).
 . /guest.sh
 # Marks every line of a tool, its complaints included, for the host to compare.
@@ -17,7 +18,10 @@ device=/dev/lirc0
 reader=/tools/lirc_reader
 
 say "KERNEL $(uname -r)"
-for module in rc-core ir-nec-decoder rc-loopback; do
+# Every decoder module, for the encoders in them; only NEC's decoder is enabled.
+for module in rc-core ir-nec-decoder ir-rc5-decoder ir-rc6-decoder ir-jvc-decoder \
+    ir-sony-decoder ir-sanyo-decoder ir-sharp-decoder ir-mce_kbd-decoder ir-imon-decoder \
+    rc-loopback; do
     insmod "/modules/$module.ko" || say "FAIL insmod $module"
 done
 for rc in /sys/class/rc/rc*; do
@@ -81,6 +85,13 @@ fi
 # Carrier reports leave the NEC decoder waiting for the end of the frame (see
 # lirc_reader), so they come after every frame that must be decoded.
 sendAll carrier
+
+# The kernel's own encoders (lirc_reader scancodes): carrier reports stay on
+# throughout, so this too comes after every frame that must be decoded.
+say "BEGIN scancodes kernel"
+marked $reader scancodes $device /scancodes
+say "END kernel"
+took scancodes
 
 # Without the loopback device there is no transmitter at all.
 rmmod rc-loopback || say "FAIL rmmod rc-loopback"

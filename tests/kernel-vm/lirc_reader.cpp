@@ -12,12 +12,17 @@
 //       of the program FLOOR (e.g. /bin/true) for comparison.
 //   lirc_reader trace VCD WIRE
 //       Demodulates WIRE of a pigpio stand-in trace into such a FILE.
+//   lirc_reader scancodes DEVICE FILE
+//       Has the kernel encode each scancode of FILE (lines "KIND NAME PROTO SCANCODE",
+//       from kernel_scancodes) in LIRC_MODE_SCANCODE and reads back what it sent.
 //
 // Output, one item per line, for the stage to compare: "STDOUT <escaped>",
 // "STDERR <escaped>", "STATUS <n>" (or "STATUS signal <n>"), "WRITE <durations
 // written>", "RECEIVER <device>" (or "RECEIVER none: <reason>"), "MODE2
 // <durations>", one "SCANCODE <scancode> proto <n>" per decoded frame, "CARRIER
-// <Hz>", and "PERF <measure> <median> <worst>" in microseconds.
+// <Hz>", and "PERF <measure> <median> <worst>" in microseconds; for scancodes, one
+// "SENT <the file's line> | carrier <Hz> durations <durations>" or "... | refused
+// <errno>" per line.
 //
 // Each open file of a lirc device keeps its own queue of what arrived, so the
 // queues are read after the sender is done: they hold the whole frame by then,
@@ -49,6 +54,8 @@ namespace {
 // and how long nothing must arrive to count as nothing received.
 constexpr int frameEndMs = 2000;
 constexpr int quietMs = 200;
+// Longer than any space inside a frame of the kernel's encoders (Sharp's 40 ms).
+constexpr uint32_t frameTimeoutUs = 100000;
 
 // The environment variable through which lirc_write_clock.so learns where to write.
 constexpr const char* timesVariable = "BEAM_LIRC_WRITE_TIMES";
@@ -243,6 +250,89 @@ int replay(const char* device, const char* path)
     return 0;
 }
 
+// A frame sent in scancode mode, as the kernel's encoder made it.  Carrier reports
+// are on, the only way rc-loopback shows the carrier the encoder set; 6.1's
+// rc-loopback then stores the report before the frame's last pulse (that one is
+// still held for merging) and marks its closing silence as a second report
+// instead of a timeout.  So that second report is the frame's end, and the
+// durations are the frame with the reports taken out.
+std::string sentFrame(int mode2)
+{
+    std::vector<uint32_t> samples;
+    int reports = 0;
+    bool ended = false;
+    while (!ended) {
+        pollfd ready{mode2, POLLIN, 0};
+        if (poll(&ready, 1, frameEndMs) <= 0) {
+            break;
+        }
+        uint32_t buffer[256];
+        const ssize_t n = read(mode2, buffer, sizeof buffer);
+        for (ssize_t i = 0; i < n / 4 && !ended; ++i) {
+            reports += LIRC_IS_FREQUENCY(buffer[i]) ? 1 : 0;
+            ended = reports == 2 || LIRC_IS_TIMEOUT(buffer[i]);
+            samples.push_back(ended ? LIRC_TIMEOUT(0) : buffer[i]);
+        }
+    }
+    const lircText::Mode2 text = lircText::mode2Text(samples);
+    return "carrier " + (text.carriers.empty() ? "none" : text.carriers) + " durations " +
+           text.durations;
+}
+
+int scancodes(const char* device, const char* path)
+{
+    std::string error;
+    const int mode2 = openAs(device, LIRC_MODE_MODE2, error);
+    const int fd = open(device, O_RDWR | O_CLOEXEC);
+    uint32_t sendMode = LIRC_MODE_SCANCODE;
+    uint32_t low = 1;
+    uint32_t high = 1000000;
+    uint32_t on = 1;
+    uint32_t timeout = 0;
+    uint32_t longer = frameTimeoutUs;
+    // rc-loopback drops a frame whose carrier is outside its receiver's range.  Its
+    // receiver ends a frame at the first space as long as its timeout, which the
+    // enabled NEC decoder makes 15.6 ms: Sharp's 40 ms between its halves would
+    // arrive as a timeout sample.
+    if (mode2 < 0 || fd < 0 || ioctl(fd, LIRC_SET_SEND_MODE, &sendMode) != 0 ||
+        ioctl(fd, LIRC_SET_REC_CARRIER_RANGE, &low) != 0 ||
+        ioctl(fd, LIRC_SET_REC_CARRIER, &high) != 0 ||
+        ioctl(fd, LIRC_GET_REC_TIMEOUT, &timeout) != 0 ||
+        ioctl(fd, LIRC_SET_REC_TIMEOUT, &longer) != 0 ||
+        ioctl(fd, LIRC_SET_MEASURE_CARRIER_MODE, &on) != 0) {
+        std::printf("FAIL scancode mode on %s: %s\n", device,
+                    error.empty() ? std::strerror(errno) : error.c_str());
+        return 1;
+    }
+    std::istringstream lines(readFile(path));
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream words(line);
+        std::string kind;
+        std::string name;
+        unsigned protocol = 0;
+        std::string scancode;
+        if (!(words >> kind >> name >> protocol >> scancode)) {
+            continue;
+        }
+        lirc_scancode code{};
+        code.rc_proto = static_cast<uint16_t>(protocol);
+        code.scancode = std::strtoull(scancode.c_str(), nullptr, 0);
+        if (write(fd, &code, sizeof code) != static_cast<ssize_t>(sizeof code)) {
+            std::printf("SENT %s | refused %s\n", line.c_str(),
+                        errno == EINVAL ? "EINVAL" : std::strerror(errno));
+        } else {
+            std::printf("SENT %s | %s\n", line.c_str(), sentFrame(mode2).c_str());
+        }
+    }
+    uint32_t off = 0;
+    (void)ioctl(fd, LIRC_SET_MEASURE_CARRIER_MODE, &off);
+    (void)ioctl(fd, LIRC_SET_REC_TIMEOUT, &timeout);
+    close(fd);
+    close(mode2);
+    return 0;
+}
+
 // One measure over all runs, in microseconds: "PERF name median worst".
 void report(const char* name, std::vector<int64_t> ns)
 {
@@ -344,7 +434,8 @@ int usage()
                        "usage: lirc_reader run DEVICE [--as UID] [--carrier] -- PROGRAM [ARG...]\n"
                        "       lirc_reader replay DEVICE FILE\n"
                        "       lirc_reader perf RUNS SHIM FLOOR -- PROGRAM [ARG...]\n"
-                       "       lirc_reader trace VCD WIRE\n");
+                       "       lirc_reader trace VCD WIRE\n"
+                       "       lirc_reader scancodes DEVICE FILE\n");
     return 2;
 }
 
@@ -376,6 +467,9 @@ int main(int argc, char** argv)
     }
     if (mode == "trace" && argc == 4) {
         return trace(argv[2], argv[3]);
+    }
+    if (mode == "scancodes" && argc == 4) {
+        return scancodes(argv[2], argv[3]);
     }
     return usage();
 }
