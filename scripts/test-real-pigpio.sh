@@ -116,7 +116,7 @@ buildReal() { # PRESET BUILD-DIR PREFIX STAGE ELF-KIND
     check "$preset: configure reported the real pigpio in $prefix" reportedReal "$build.configure.log" "$prefix"
     check "$preset: the build gave no warning" noWarning "$build.build.log"
     check "$preset: nothing of the stand-in installed (no lib/beam, no libpigpio)" installsNoStandin "$stage"
-    for program in beamfile beamones; do
+    for program in beamfile beamones beam; do
         check "$preset: installed $program needs libpigpio.so.1" needsPigpio "$stage/bin/$program"
         check "$preset: installed $program is $kind" test "$(elfKind "$stage/bin/$program")" = "$kind"
     done
@@ -136,9 +136,10 @@ cmake --build build -j "$(nproc)" >/dev/null
 cmake --install build --prefix build/stage >/dev/null
 timed "stand-in build"
 
-# Runs PROGRAM in a fresh folder with expected_message.txt, loading pigpio from
-# LIBDIR (through EMULATOR WORDS, if any), and checks its output, exit status,
-# pigpio's reason, the library the loader took and what was left behind.
+# Runs PROGRAM with the caller's "arguments" in a fresh folder with
+# expected_message.txt, loading pigpio from LIBDIR (through EMULATOR WORDS, if any),
+# and checks its output, exit status, pigpio's reason, the library the loader took
+# and what was left behind.
 shownReason=0
 runSender() { # LABEL PROGRAM LIBDIR EXPECTED-STDOUT [EMULATOR WORDS...]
     local label=$1 program=$2 libdir=$3 expected=$4
@@ -155,7 +156,7 @@ runSender() { # LABEL PROGRAM LIBDIR EXPECTED-STDOUT [EMULATOR WORDS...]
         run=(env "${environment[@]}")
     fi
     step="running $label"
-    (cd "$dir" && timeout 60 "${run[@]}" "$program" >"$dir/out" 2>"$dir/err") || status=$?
+    (cd "$dir" && timeout 60 "${run[@]}" "$program" "${arguments[@]}" >"$dir/out" 2>"$dir/err") || status=$?
     loaded=$(sed -n 's/.*calling init: \(.*\/libpigpio\.so\.1\)$/\1/p' "$dir"/ld.* 2>/dev/null | head -n 1)
     loaded=${loaded:-none}
     reason=none
@@ -184,15 +185,19 @@ runSender() { # LABEL PROGRAM LIBDIR EXPECTED-STDOUT [EMULATOR WORDS...]
 
 fileOut="code size is 32\npulse count is 2103\nGPIO Initialization failed\nIR message sent is $code\n\n"
 onesOut="code size is 32\npulse count is 2103\nGPIO Initialization failed\nSent ones \n\n"
-runBoth() { # LABEL STAGE LIBDIR [EMULATOR WORDS...]
-    local label=$1 stage=$2 libdir=$3
+# beam says what it sent only once it has.
+beamOut="GPIO Initialization failed\n"
+runAll() { # LABEL STAGE LIBDIR [EMULATOR WORDS...]
+    local label=$1 stage=$2 libdir=$3 arguments=()
     shift 3
     runSender "$label beamfile" "$stage/bin/beamfile" "$libdir" "$fileOut" "$@"
     runSender "$label beamones" "$stage/bin/beamones" "$libdir" "$onesOut" "$@"
+    arguments=(-S nec:0x45)
+    runSender "$label beam" "$stage/bin/beam" "$libdir" "$beamOut" "$@"
 }
-runBoth "native" "$real/stage" "$real/pigpio/lib"
-runBoth "stand-in build" "$top/build/stage" "$real/pigpio/lib"
-runBoth "armhf" "$real/stage-armhf" "$real/pigpio-armhf/lib" qemu-arm -L /usr/arm-linux-gnueabihf
-runBoth "arm64" "$real/stage-arm64" "$real/pigpio-arm64/lib" qemu-aarch64 -L /usr/aarch64-linux-gnu
+runAll "native" "$real/stage" "$real/pigpio/lib"
+runAll "stand-in build" "$top/build/stage" "$real/pigpio/lib"
+runAll "armhf" "$real/stage-armhf" "$real/pigpio-armhf/lib" qemu-arm -L /usr/arm-linux-gnueabihf
+runAll "arm64" "$real/stage-arm64" "$real/pigpio-arm64/lib" qemu-aarch64 -L /usr/aarch64-linux-gnu
 timed runs
 step="summary"
