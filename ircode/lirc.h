@@ -14,7 +14,8 @@ struct LircPair {
     std::uint64_t space = 0;
 };
 
-// How a bit goes on air; LIRC takes the last encoding flag a remote names.
+// How a bit goes on air.  SPACE_FIRST is an encoding of its own to LIRC, space_enc's
+// bits space first; a remote that names two is refused (LircRemote::unreadable).
 enum class LircEncoding { space, shift, rc6, rcmm, xmp };
 
 struct LircRemote {

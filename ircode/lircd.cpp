@@ -11,7 +11,9 @@
 #include "lirc.h"
 #include "text.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <memory>
 
 namespace {
@@ -191,14 +193,30 @@ void addSignals(const Remote& read, std::vector<Signal>* signals)
     }
 }
 
+// LIRC's protocols: a remote names one at most, or LIRC refuses its file.
+bool isProtocol(const std::string& flag)
+{
+    const char* const protocols[] = {"raw_codes", "rc5",       "shift_enc",   "rc6",
+                                     "rcmm",      "space_enc", "space_first", "goldstar",
+                                     "grundig",   "bo",        "serial",      "xmp"};
+    return std::any_of(std::begin(protocols), std::end(protocols),
+                       [&flag](const char* p) { return flag == p; });
+}
+
 // The flags LIRC knows, each word "|"-separated as LIRC splits them.
 void setFlags(LircRemote* r, const std::string& text)
 {
     r->flags = text;
     std::string rest = lower(text) + "|";
+    int protocols = 0;
     for (std::size_t bar = rest.find('|'); bar != std::string::npos; bar = rest.find('|')) {
         const std::string flag = rest.substr(0, bar);
         rest.erase(0, bar + 1);
+        protocols += isProtocol(flag) ? 1 : 0;
+        if (protocols == 2 && r->unreadable.empty())
+            r->unreadable = "flags " + text +
+                            ": more than one encoding, LIRC refuses the file (\"multiple "
+                            "protocols given in flags\")";
         if (flag == "space_enc")
             r->encoding = LircEncoding::space;
         else if (flag == "rc5" || flag == "shift_enc")
