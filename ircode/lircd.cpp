@@ -405,16 +405,19 @@ int rawLine(Remote* remote, const std::vector<std::string>& w, int number, Failu
     return 0;
 }
 
-// LIRC's raw codes start and end with a pulse; one that ends with a space makes it
-// refuse the file.
-void refuseRawEndingInSpace(Remote* remote)
+// LIRC's raw codes start and end with a pulse; one that ends with a space, or has
+// no durations at all, makes it refuse the file.
+void refuseRawOfEvenLength(Remote* remote)
 {
     for (const Key& k : remote->keys) {
-        if (k.raw && k.durations.size() % 2 == 0 && remote->lirc.unreadable.empty())
-            remote->lirc.unreadable = "raw code " + k.name + " has " +
-                                      std::to_string(k.durations.size()) +
-                                      " durations, ending with a space: LIRC refuses the file "
-                                      "(\"bad signal length\")";
+        if (!k.raw || k.durations.size() % 2 != 0 || !remote->lirc.unreadable.empty())
+            continue;
+        remote->lirc.unreadable =
+            "raw code " + k.name +
+            (k.durations.empty()
+                 ? " has no durations"
+                 : " ends with a space (" + std::to_string(k.durations.size()) + " durations)") +
+            ": LIRC refuses the file (\"bad signal length\")";
     }
 }
 
@@ -430,7 +433,7 @@ int remoteLine(Remote* remote, Section* section, const std::vector<std::string>&
         *section = second == "codes" ? Section::codes : Section::rawCodes;
         remote->lirc.rawCodes = remote->lirc.rawCodes || second == "raw_codes";
     } else if (first == "end" && second == "remote") {
-        refuseRawEndingInSpace(remote);
+        refuseRawOfEvenLength(remote);
         addSignals(*remote, signals);
         *section = Section::none;
     } else if (w.size() < 2) {
