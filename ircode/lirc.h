@@ -14,7 +14,8 @@ struct LircPair {
     std::uint64_t space = 0;
 };
 
-// How a bit goes on air; LIRC takes the last encoding flag a remote names.
+// How a bit goes on air.  SPACE_FIRST is an encoding of its own to LIRC, space_enc's
+// bits space first; a remote that names two is refused (LircRemote::unreadable).
 enum class LircEncoding { space, shift, rc6, rcmm, xmp };
 
 struct LircRemote {
@@ -31,8 +32,9 @@ struct LircRemote {
     // Flags LIRC knows but the press does not send (GOLDSTAR, GRUNDIG, BO, SERIAL)
     // and words it does not know, "|"-separated: the press refuses such a remote.
     std::string otherFlags;
-    // A parameter the NEC judgement never needed whose value could not be read: the
-    // file still reads as it always did, and the press refuses the remote with this.
+    // Why LIRC would refuse the file where the NEC judgement never looked: a value it
+    // cannot read, two encodings, a raw code ending with a space.  The file still reads
+    // as it always did, and the press refuses the remote with this.
     std::string unreadable;
 
     LircPair header, one, zero, two, three, pre, post, foot, repeat;

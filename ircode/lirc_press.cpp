@@ -290,7 +290,12 @@ int frameDurations(const Sender& s, const Definition& d, bool repeat, int frameI
                    std::string* error)
 {
     const LircRemote& r = *s.remote;
-    if (d.raw) {
+    // A raw remote's repeat is its repeat code too.  lircd 0.10.1 builds that code,
+    // then sends as many values from the start of the raw code in its place (the
+    // buffer points at the raw code); what the file means is sent here instead.
+    if (repeat && hasPair(r.repeat)) {
+        sendRepeatCode(r, f);
+    } else if (d.raw) {
         for (std::size_t i = 0; i < d.durations.size(); ++i) {
             if (i % 2 == 0)
                 sendPulse(f, d.durations[i]);
@@ -298,8 +303,6 @@ int frameDurations(const Sender& s, const Definition& d, bool repeat, int frameI
                 sendSpace(f, d.durations[i]);
         }
         finish(f);
-    } else if (repeat && hasPair(r.repeat)) {
-        sendRepeatCode(r, f);
     } else {
         sendCode(s, repeat, frameIndex, f);
         if (f->written > 256) {
@@ -414,7 +417,7 @@ int lircdPress(const Definition& d, const PressRequest& r, Press* press, std::st
         std::uint64_t gap = 0;
         if (frameDurations(s, d, repeat, k, &f, error) != 0)
             return -1;
-        const bool repeatCode = repeat && !d.raw && hasPair(remote.repeat);
+        const bool repeatCode = repeat && hasPair(remote.repeat);
         if (gapAfter(remote, f, repeatCode, &gap, error) != 0 ||
             append(f.durations, gap, press, error) != 0) {
             *error = "remote " + remote.name + ": " + *error;

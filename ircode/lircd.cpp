@@ -11,7 +11,9 @@
 #include "lirc.h"
 #include "text.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <memory>
 
 namespace {
@@ -191,14 +193,30 @@ void addSignals(const Remote& read, std::vector<Signal>* signals)
     }
 }
 
+// LIRC's protocols: a remote names one at most, or LIRC refuses its file.
+bool isProtocol(const std::string& flag)
+{
+    const char* const protocols[] = {"raw_codes", "rc5",       "shift_enc",   "rc6",
+                                     "rcmm",      "space_enc", "space_first", "goldstar",
+                                     "grundig",   "bo",        "serial",      "xmp"};
+    return std::any_of(std::begin(protocols), std::end(protocols),
+                       [&flag](const char* p) { return flag == p; });
+}
+
 // The flags LIRC knows, each word "|"-separated as LIRC splits them.
 void setFlags(LircRemote* r, const std::string& text)
 {
     r->flags = text;
     std::string rest = lower(text) + "|";
+    int protocols = 0;
     for (std::size_t bar = rest.find('|'); bar != std::string::npos; bar = rest.find('|')) {
         const std::string flag = rest.substr(0, bar);
         rest.erase(0, bar + 1);
+        protocols += isProtocol(flag) ? 1 : 0;
+        if (protocols == 2 && r->unreadable.empty())
+            r->unreadable = "flags " + text +
+                            ": more than one encoding, LIRC refuses the file (\"multiple "
+                            "protocols given in flags\")";
         if (flag == "space_enc")
             r->encoding = LircEncoding::space;
         else if (flag == "rc5" || flag == "shift_enc")
@@ -387,6 +405,22 @@ int rawLine(Remote* remote, const std::vector<std::string>& w, int number, Failu
     return 0;
 }
 
+// LIRC's raw codes start and end with a pulse; one that ends with a space, or has
+// no durations at all, makes it refuse the file.
+void refuseRawOfEvenLength(Remote* remote)
+{
+    for (const Key& k : remote->keys) {
+        if (!k.raw || k.durations.size() % 2 != 0 || !remote->lirc.unreadable.empty())
+            continue;
+        remote->lirc.unreadable =
+            "raw code " + k.name +
+            (k.durations.empty()
+                 ? " has no durations"
+                 : " ends with a space (" + std::to_string(k.durations.size()) + " durations)") +
+            ": LIRC refuses the file (\"bad signal length\")";
+    }
+}
+
 // A line of a remote outside its codes: a section's start, the remote's end or a
 // parameter.
 int remoteLine(Remote* remote, Section* section, const std::vector<std::string>& w, int number,
@@ -399,6 +433,7 @@ int remoteLine(Remote* remote, Section* section, const std::vector<std::string>&
         *section = second == "codes" ? Section::codes : Section::rawCodes;
         remote->lirc.rawCodes = remote->lirc.rawCodes || second == "raw_codes";
     } else if (first == "end" && second == "remote") {
+        refuseRawOfEvenLength(remote);
         addSignals(*remote, signals);
         *section = Section::none;
     } else if (w.size() < 2) {

@@ -1,6 +1,8 @@
 // lircd.conf presses against what LIRC itself sends: a few confs whose durations were
-// measured with lircd and irsimsend, and every key of every remote
-// of Debian's lirc-compat-remotes against irsimsend, LIRC's own encoder.
+// measured with lircd and irsimsend, and every key of every remote of Debian's
+// lirc-compat-remotes, and of samples/lircd, against irsimsend, LIRC's own encoder,
+// and lircd.  samples/lircd holds what no compat remote with timings has: raw_codes,
+// SPACE_FIRST, NO_HEAD_REP, REPEAT_HEADER, and remotes LIRC refuses.
 #include "codes.h"
 #include "lirc.h"
 #include "sources.h"
@@ -142,9 +144,30 @@ INSTANTIATE_TEST_SUITE_P(
                   "too short gap", 0, 0, 0}),
     [](const ::testing::TestParamInfo<PressCase>& test) { return test.param.name; });
 
-// ---- lirc-compat-remotes against irsimsend ----
+// ---- lircd.conf folders against irsimsend ----
 
 const char remotesDir[] = "/usr/share/lirc/remotes";
+
+// Where the confs come from, and whether lircd presses each remote's every key or
+// only its first: the compat remotes' keys differ only in their codes.
+struct Folder {
+    const char* name;
+    const char* dir;
+    const char* package; // what puts it there
+    bool everyKey;
+};
+
+const Folder folders[] = {
+    {"compat", remotesDir, "package lirc-compat-remotes", false},
+    {"samples", IRCODE_SAMPLES "/lircd", "the source tree", true},
+};
+
+void PrintTo(const Folder& f, std::ostream* os)
+{
+    *os << f.dir;
+}
+
+class LircOracle : public ::testing::TestWithParam<Folder> {};
 
 std::string lowerWord(std::string w)
 {
@@ -263,7 +286,7 @@ void sweepRemote(const std::string& file, const std::string& conf, Tally* t)
     std::set<std::string> seen;
     std::vector<const Signal*> sent;
     std::vector<Press> presses;
-    bool noTimings = false;
+    std::map<std::string, std::string> refusedKeys; // a key for each reason
     for (const Signal& s : signals) {
         ++t->keys;
         if (!seen.insert(s.name).second) {
@@ -275,18 +298,23 @@ void sweepRemote(const std::string& file, const std::string& conf, Tally* t)
         if (pressOnce(s, static_cast<unsigned>(sent.size()), &press, &error) != 0) {
             ++t->refused;
             ++t->refusals[withoutRemote(error)];
-            noTimings = noTimings || error.find("no timings") != std::string::npos;
+            refusedKeys.emplace(withoutRemote(error), s.name);
             continue;
         }
         sent.push_back(&s);
         presses.push_back(press);
     }
-    if (noTimings) {
+    for (const auto& refused : refusedKeys) {
         // LIRC must agree that it has nothing to send either.
         ++t->irsimsendRuns;
-        const Sim sim = irsimsend(dir, {"-k", signals[0].name, "-c", "1"});
-        EXPECT_TRUE(sim.codesOnly) << file << ": irsimsend sent durations for " << signals[0].name
-                                   << ": " << durationText(sim.durations);
+        const Sim sim = irsimsend(dir, {"-k", refused.second, "-c", "1"});
+        EXPECT_TRUE(sim.durations.empty())
+            << file << ": irsimsend sent " << refused.second << ", which the press refuses ("
+            << refused.first << "): " << durationText(sim.durations);
+        if (refused.first.find("no timings") != std::string::npos) {
+            EXPECT_TRUE(sim.codesOnly)
+                << file << ": no codes from irsimsend for " << refused.second;
+        }
     }
     if (sent.empty())
         return;
@@ -317,29 +345,35 @@ void sweepRemote(const std::string& file, const std::string& conf, Tally* t)
     }
 }
 
-bool oracleHere(std::string* why)
+bool folderHere(const Folder& f, std::string* why)
 {
-    if (std::string(IRSIMSEND).empty()) {
-        *why = "irsimsend not found, or a cross build (package lirc; scripts/setup.sh test)";
-        return false;
-    }
-    if (access(remotesDir, R_OK) != 0) {
-        *why = std::string(remotesDir) + " is not there (package lirc-compat-remotes)";
+    if (access(f.dir, R_OK) != 0) {
+        *why = std::string(f.dir) + " is not there (" + f.package + ")";
         return false;
     }
     return true;
 }
 
-// Every key of every remote of lirc-compat-remotes: LIRC's own encoder and the press
-// must put the same durations and gaps on air, or the press must say why it cannot.
-TEST(LircPressOracle, EveryCompatRemoteKeyAsIrsimsendSendsIt)
+bool oracleHere(const Folder& f, std::string* why)
 {
+    if (std::string(IRSIMSEND).empty()) {
+        *why = "irsimsend not found, or a cross build (package lirc; scripts/setup.sh test)";
+        return false;
+    }
+    return folderHere(f, why);
+}
+
+// Every key of every remote of the folder: LIRC's own encoder and the press must put
+// the same durations and gaps on air, or both must refuse it.
+TEST_P(LircOracle, EveryKeyAsIrsimsendSendsIt)
+{
+    const Folder& folder = GetParam();
     std::string why;
-    if (!oracleHere(&why))
+    if (!oracleHere(folder, &why))
         GTEST_SKIP() << why;
     const auto start = std::chrono::steady_clock::now();
     Tally t;
-    for (const std::string& file : filesIn(remotesDir, true)) {
+    for (const std::string& file : filesIn(folder.dir, true)) {
         std::string text = readFile(file);
         const std::vector<std::string> remotes = remotesOf(text);
         if (remotes.empty())
@@ -350,7 +384,7 @@ TEST(LircPressOracle, EveryCompatRemoteKeyAsIrsimsendSendsIt)
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::cout << "lirc-compat-remotes: " << t.files << " files, " << t.remotes << " remotes ("
+    std::cout << folder.dir << ": " << t.files << " files, " << t.remotes << " remotes ("
               << t.unread << " unread), " << t.keys << " keys: " << t.matched << " matched, "
               << t.differed << " differed, " << t.refused << " refused, " << t.duplicates
               << " repeated names; " << t.irsimsendRuns << " irsimsend runs, " << seconds << " s\n";
@@ -407,20 +441,22 @@ struct DaemonCase {
     std::string file;
     std::string conf;
     std::string remote;
-    std::string key;
+    std::vector<std::string> keys;
     std::uint64_t minRepeat = 0;
     bool repeatCode = false;
-    bool toggles = false;                // toggle_mask or a toggle bit
-    std::vector<std::uint32_t> expected; // both presses, as lircdPress sends them
-    std::vector<std::uint32_t> sent;     // what the file driver wrote
-    std::string failure;                 // why lircd or irsend sent nothing to compare
+    bool toggles = false;                  // toggle_mask or a toggle bit
+    std::vector<std::uint32_t> expected;   // both presses of each key, as lircdPress sends them
+    std::vector<std::uint32_t> lircdSends; // the same, where lircd errs as it errs
+    std::string fault;                     // the named difference, or ""
+    std::vector<std::uint32_t> sent;       // what the file driver wrote
+    std::string failure;                   // why lircd or irsend sent nothing to compare
 };
 
 // The --count the second press asks for: lircd then sends 1 + max(min_repeat, N) frames.
 constexpr int sendCount = 3;
 
 // One remote: lircd with the file driver, which writes "pulse N" / "space N" lines for
-// all it sends, and irsend's plain press then a --count press of one key.  The second
+// all it sends, and irsend's plain press then a --count press of each key.  The second
 // press also shows the toggle state flipping between presses.
 void runDaemon(DaemonCase* c)
 {
@@ -452,10 +488,12 @@ void runDaemon(DaemonCase* c)
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    const std::vector<std::vector<std::string>> sends = {
-        {IRSEND, "--device=" + socket, "SEND_ONCE", c->remote, c->key},
-        {IRSEND, "--device=" + socket, "--count=" + std::to_string(sendCount), "SEND_ONCE",
-         c->remote, c->key}};
+    std::vector<std::vector<std::string>> sends;
+    for (const std::string& key : c->keys) {
+        sends.push_back({IRSEND, "--device=" + socket, "SEND_ONCE", c->remote, key});
+        sends.push_back({IRSEND, "--device=" + socket, "--count=" + std::to_string(sendCount),
+                         "SEND_ONCE", c->remote, key});
+    }
     for (const auto& send : sends) {
         if (!c->failure.empty())
             break;
@@ -475,29 +513,51 @@ void runDaemon(DaemonCase* c)
         appendDuration(&c->sent, kind == "pulse", us);
 }
 
-bool daemonHere(std::string* why)
+bool daemonHere(const Folder& f, std::string* why)
 {
     if (std::string(LIRCD).empty()) {
         *why = "lircd or irsend not found, or a cross build (package lirc)";
         return false;
     }
-    if (access(remotesDir, R_OK) != 0) {
-        *why = std::string(remotesDir) + " is not there (package lirc-compat-remotes)";
-        return false;
-    }
-    return true;
+    return folderHere(f, why);
 }
 
-// The first key of the remote that the press sends, with both presses of it as
-// lircdPress sends them; none leaves c->key empty, and *refusal the last reason.
-void firstSentKey(const LircRemote& remote, const std::vector<Signal>& signals, DaemonCase* c,
-                  std::string* refusal)
+// Where lircd 0.10.1 errs, the press sends what the file means instead.  The test
+// requires lircd's output to be the fault's, so that each difference stays the one
+// named.  rawRepeat: a raw remote with a repeat code builds that code in lircd's send
+// buffer, but what goes out is as many values from the start of the raw code, the
+// buffer's data still pointing at it (lib/transmit.c).
+const char rawRepeat[] = "a raw remote's repeat code: lircd sends the start of the raw code";
+
+// A press as lircd's rawRepeat fault sends it: each repeat frame's values (all but its
+// gap) from the start of the raw code.
+std::vector<std::uint32_t> withRawRepeat(const Definition& d, const Press& p)
+{
+    const std::size_t first = d.durations.size() + 1;
+    if (p.frames < 2 || p.durations.size() < first)
+        return p.durations;
+    const std::size_t frame = (p.durations.size() - first) / static_cast<std::size_t>(p.frames - 1);
+    std::vector<std::uint32_t> out = p.durations;
+    for (std::size_t i = first; i < out.size(); ++i) {
+        const std::size_t at = (i - first) % frame;
+        if (at + 1 < frame && at < d.durations.size())
+            out[i] = d.durations[at];
+    }
+    return out;
+}
+
+// The keys of the remote that the press sends, the first or all, with both presses of
+// each as lircdPress sends them, the toggle state going on from one press to the
+// next; none leaves c->keys empty, and *refusal the last reason.
+void sentKeys(const LircRemote& remote, const std::vector<Signal>& signals, bool everyKey,
+              DaemonCase* c, std::string* refusal)
 {
     std::set<std::string> seen;
     for (const Signal& s : signals) {
         if (!seen.insert(s.name).second)
             continue; // lircd sends the first key of a name
         PressRequest r;
+        r.earlierPresses = 2 * static_cast<unsigned>(c->keys.size());
         Press first;
         Press second;
         std::string error;
@@ -505,16 +565,24 @@ void firstSentKey(const LircRemote& remote, const std::vector<Signal>& signals, 
             *refusal = withoutRemote(error);
             continue;
         }
-        r.earlierPresses = 1;
+        ++r.earlierPresses;
         r.repeats = std::max(static_cast<int>(remote.minRepeat), sendCount) -
                     static_cast<int>(remote.minRepeat);
         if (lircdPress(s.definition, r, &second, &error) != 0)
             continue;
-        for (const Press* p : {&first, &second})
-            for (std::size_t j = 0; j < p->durations.size(); ++j)
+        const bool faulty = s.definition.raw && remote.repeat.pulse > 0 && remote.repeat.space > 0;
+        c->fault = faulty ? rawRepeat : "";
+        for (const Press* p : {&first, &second}) {
+            const std::vector<std::uint32_t> lircd =
+                faulty ? withRawRepeat(s.definition, *p) : p->durations;
+            for (std::size_t j = 0; j < p->durations.size(); ++j) {
                 appendDuration(&c->expected, j % 2 == 0, p->durations[j]);
-        c->key = s.name;
-        return;
+                appendDuration(&c->lircdSends, j % 2 == 0, lircd[j]);
+            }
+        }
+        c->keys.push_back(s.name);
+        if (!everyKey)
+            return;
     }
 }
 
@@ -524,10 +592,10 @@ struct DaemonCases {
     std::map<std::string, int> refusals; // their last reasons, counted
 };
 
-DaemonCases daemonCases()
+DaemonCases daemonCases(const Folder& folder)
 {
     DaemonCases all;
-    for (const std::string& file : filesIn(remotesDir, true)) {
+    for (const std::string& file : filesIn(folder.dir, true)) {
         for (const std::string& conf : remotesOf(readFile(file))) {
             std::vector<Signal> signals;
             Failure failure;
@@ -536,8 +604,8 @@ DaemonCases daemonCases()
             const LircRemote& remote = *signals[0].definition.remote;
             DaemonCase c;
             std::string lastRefusal;
-            firstSentKey(remote, signals, &c, &lastRefusal);
-            if (c.key.empty()) {
+            sentKeys(remote, signals, folder.everyKey, &c, &lastRefusal);
+            if (c.keys.empty()) {
                 ++all.refused;
                 ++all.refusals[lastRefusal];
                 continue;
@@ -574,60 +642,74 @@ struct DaemonTally {
     int matched = 0;
     int differed = 0;
     int failed = 0;
+    int keys = 0;
     std::vector<std::string> shown;
     int withMinRepeat = 0;
     int withRepeatCode = 0;
     int withToggle = 0;
+    std::map<std::string, int> faults; // remotes that differ as a named lircd fault says
 };
 
 DaemonTally tallied(const std::vector<DaemonCase>& cases)
 {
     DaemonTally t;
     for (const DaemonCase& c : cases) {
+        t.keys += static_cast<int>(c.keys.size());
         t.withMinRepeat += c.minRepeat > 0 ? 1 : 0;
         t.withRepeatCode += c.repeatCode ? 1 : 0;
         t.withToggle += c.toggles ? 1 : 0;
         if (!c.failure.empty()) {
             ++t.failed;
-            t.shown.push_back(c.file + " " + c.remote + " " + c.key + ": " + c.failure);
-        } else if (c.sent == c.expected) {
+            t.shown.push_back(c.file + " " + c.remote + ": " + c.failure);
+        } else if (c.sent == c.expected && c.fault.empty()) {
             ++t.matched;
+        } else if (c.sent == c.lircdSends && c.sent != c.expected) {
+            ++t.faults[c.fault];
         } else {
             ++t.differed;
-            t.shown.push_back(c.file + " " + c.remote + " " + c.key + " (min_repeat " +
+            t.shown.push_back(c.file + " " + c.remote + " (min_repeat " +
                               std::to_string(c.minRepeat) + ")\n  lircd:      " +
-                              durationText(c.sent) + "\n  lircdPress: " + durationText(c.expected));
+                              durationText(c.sent) + "\n  lircdPress: " + durationText(c.expected) +
+                              (c.fault.empty() ? "" : "\n  expected lircd's fault: " + c.fault));
         }
     }
     return t;
 }
 
-// The first key the press sends of every remote, pressed as irsend presses it: every
-// frame and the gaps between them as lircd sends them.  Keys alike are irsimsend's
-// to compare; this is about what follows the first frame, and a few seconds for all.
-TEST(LircPressOracle, CompatRemotePressesWithRepeatsAsLircdSendsThem)
+// The keys the press sends of every remote, pressed as irsend presses them: every
+// frame and the gaps between them as lircd sends them.  A compat remote's keys are
+// alike but for their codes, which irsimsend compares: of those, the first key only.
+TEST_P(LircOracle, PressesWithRepeatsAsLircdSendsThem)
 {
+    const Folder& folder = GetParam();
     std::string why;
-    if (!daemonHere(&why))
+    if (!daemonHere(folder, &why))
         GTEST_SKIP() << why;
     const auto start = std::chrono::steady_clock::now();
-    DaemonCases all = daemonCases();
+    DaemonCases all = daemonCases(folder);
     runDaemons(&all.cases);
     const DaemonTally t = tallied(all.cases);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::cout << "lircd presses: " << all.cases.size() << " remotes (" << t.withMinRepeat
-              << " with min_repeat, " << t.withRepeatCode << " with a repeat code, " << t.withToggle
-              << " toggling): " << t.matched << " matched, " << t.differed << " differed, "
-              << t.failed << " lircd/irsend failed; " << all.refused
-              << " remotes with no key the press sends; " << seconds << " s\n";
+    std::cout << "lircd presses: " << all.cases.size() << " remotes, " << t.keys << " keys ("
+              << t.withMinRepeat << " with min_repeat, " << t.withRepeatCode
+              << " with a repeat code, " << t.withToggle << " toggling): " << t.matched
+              << " matched, " << t.differed << " differed, " << t.failed << " lircd/irsend failed; "
+              << all.refused << " remotes with no key the press sends; " << seconds << " s\n";
     for (const auto& r : all.refusals)
         std::cout << "  no key sent, " << r.second << ": " << r.first << "\n";
+    for (const auto& f : t.faults)
+        std::cout << "  lircd's own fault, " << f.second << " remotes: " << f.first << "\n";
     for (const std::string& d : t.shown)
         std::cout << "  " << d << "\n";
     EXPECT_EQ(t.differed, 0);
     EXPECT_EQ(t.failed, 0);
     EXPECT_GT(t.matched, 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Folders, LircOracle, ::testing::ValuesIn(folders),
+                         [](const ::testing::TestParamInfo<Folder>& test) {
+                             return std::string(test.param.name);
+                         });
 
 } // namespace
