@@ -70,6 +70,13 @@ const char* reasonNotRun(const std::string& command)
     return nullptr;
 }
 
+std::string underSource(const std::string& folder, const std::string& name, const char* suffix = "")
+{
+    std::string path = source;
+    path.append(folder).append(name).append(suffix);
+    return path;
+}
+
 std::vector<std::string> lines(const std::string& text)
 {
     std::vector<std::string> out;
@@ -175,8 +182,7 @@ std::string missingFile(const std::string& command)
     std::string::size_type at = 0;
     while ((at = command.find(" /", at)) != std::string::npos) {
         const std::string::size_type end = command.find(' ', at + 1);
-        const std::string path =
-            command.substr(at + 1, end == std::string::npos ? end : end - at - 1);
+        std::string path = command.substr(at + 1, end == std::string::npos ? end : end - at - 1);
         struct stat info {};
         if (stat(path.c_str(), &info) != 0)
             return path;
@@ -193,7 +199,9 @@ bool onPath(const std::string& tool)
     while (start <= dirs.size()) {
         const std::string::size_type end = dirs.find(':', start);
         const std::string dir = dirs.substr(start, end == std::string::npos ? end : end - start);
-        if (!dir.empty() && access((dir + "/" + tool).c_str(), X_OK) == 0)
+        std::string file = dir;
+        file.append("/").append(tool);
+        if (!dir.empty() && access(file.c_str(), X_OK) == 0)
             return true;
         if (end == std::string::npos)
             break;
@@ -211,7 +219,7 @@ void runBlock(const Block& block)
     const TempDir folder;
     const TempDir runtime; // beam's toggles, never the reader's own
     for (const char* sample : {"remote.ir", "codes.csv", "keymap.toml", "lircd.conf"})
-        folder.write(sample, readFile(source + "/nec-code/tests/samples/" + sample));
+        folder.write(sample, readFile(underSource("/nec-code/tests/samples/", sample)));
     const char* path = std::getenv("PATH");
     for (const Step& step : block.steps) {
         if (reasonNotRun(step.command) != nullptr) {
@@ -271,8 +279,7 @@ TEST(Examples, ManualPages)
     for (const char* name : {"beamfile", "beamones", "beam", "nec-code"}) {
         SCOPED_TRACE(name);
         std::string error;
-        const std::vector<Block> blocks =
-            pageBlocks(source + "/man/" + std::string(name) + ".1", &error);
+        const std::vector<Block> blocks = pageBlocks(underSource("/man/", name, ".1"), &error);
         runDocument(blocks, error);
     }
     std::printf("pages: %d commands run, %d listed as not run here\n", ran, excused);
@@ -284,8 +291,7 @@ TEST(Examples, EveryCommandNotRunIsInADocument)
     std::string error;
     std::vector<Block> blocks = readmeBlocks(source + "/README.md", &error);
     for (const char* name : {"beamfile", "beamones", "beam", "nec-code"}) {
-        const std::vector<Block> page =
-            pageBlocks(source + "/man/" + std::string(name) + ".1", &error);
+        const std::vector<Block> page = pageBlocks(underSource("/man/", name, ".1"), &error);
         blocks.insert(blocks.end(), page.begin(), page.end());
     }
     for (const NotRun& n : notRun) {

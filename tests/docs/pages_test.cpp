@@ -23,27 +23,43 @@ bool exists(const std::string& path)
     return stat(path.c_str(), &info) == 0;
 }
 
+// The page of a program in the sources.
+std::string pageOf(const std::string& name)
+{
+    std::string path = source;
+    path.append("/man/").append(name).append(".1");
+    return path;
+}
+
 // Build trees and the example's output hold copies and files of their own, not the
 // project's documents.
-void markdownFiles(const std::string& dir, std::vector<std::string>* found)
+std::vector<std::string> markdownFiles(const std::string& top)
 {
-    DIR* d = opendir(dir.c_str());
-    if (d == nullptr)
-        return;
-    while (const dirent* entry = readdir(d)) {
-        const std::string name = entry->d_name;
-        if (name.empty() || name[0] == '.' || name.rfind("build", 0) == 0 || name == "out")
+    std::vector<std::string> found;
+    std::vector<std::string> folders = {top};
+    while (!folders.empty()) {
+        const std::string dir = folders.back();
+        folders.pop_back();
+        DIR* d = opendir(dir.c_str());
+        if (d == nullptr)
             continue;
-        const std::string path = dir + "/" + name;
-        struct stat info {};
-        if (stat(path.c_str(), &info) != 0)
-            continue;
-        if (S_ISDIR(info.st_mode))
-            markdownFiles(path, found);
-        else if (name.size() > 3 && name.compare(name.size() - 3, 3, ".md") == 0)
-            found->push_back(path);
+        while (const dirent* entry = readdir(d)) {
+            const std::string name = entry->d_name;
+            if (name.empty() || name[0] == '.' || name.rfind("build", 0) == 0 || name == "out")
+                continue;
+            std::string path = dir;
+            path.append("/").append(name);
+            struct stat info {};
+            if (stat(path.c_str(), &info) != 0)
+                continue;
+            if (S_ISDIR(info.st_mode))
+                folders.push_back(path);
+            else if (name.size() > 3 && name.compare(name.size() - 3, 3, ".md") == 0)
+                found.push_back(path);
+        }
+        closedir(d);
     }
-    closedir(d);
+    return found;
 }
 
 std::vector<std::string> lines(const std::string& text)
@@ -71,12 +87,10 @@ std::string anchorOf(const std::string& heading)
     std::string anchor;
     for (const char c : heading) {
         const auto u = static_cast<unsigned char>(c);
-        if (u >= 0x80 || (c >= '0' && c <= '9') || c == '-' || c == '_')
+        if (u >= 0x80 || (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || c == '-' || c == '_')
             anchor += c;
         else if (c >= 'A' && c <= 'Z')
             anchor += static_cast<char>(c - 'A' + 'a');
-        else if (c >= 'a' && c <= 'z')
-            anchor += c;
         else if (c == ' ')
             anchor += '-';
     }
@@ -108,7 +122,9 @@ std::string brokenLink(const std::string& path, const std::string& target)
     const std::string::size_type hash = target.find('#');
     const std::string file = target.substr(0, hash);
     const std::string dir = path.substr(0, path.rfind('/'));
-    const std::string resolved = file.empty() ? path : dir + "/" + file;
+    std::string resolved = path;
+    if (!file.empty())
+        resolved = dir + "/" + file;
     if (!exists(resolved))
         return "no such file: " + target;
     if (hash == std::string::npos)
@@ -121,8 +137,7 @@ std::string brokenLink(const std::string& path, const std::string& target)
 
 TEST(Documents, EveryRelativeLinkLeadsToAFileAndItsHeading)
 {
-    std::vector<std::string> files;
-    markdownFiles(source, &files);
+    const std::vector<std::string> files = markdownFiles(source);
     ASSERT_GT(files.size(), 10U) << "the project's Markdown files were not found under " << source;
     int links = 0;
     for (const std::string& path : files) {
@@ -215,8 +230,8 @@ TEST(ManualPages, LintCleanAtWarningLevel)
         GTEST_SKIP() << "mandoc not found";
     }
     for (const std::string& name : pages) {
-        const Outcome o = runHostProgram(
-            BEAM_MANDOC, ".", {"-T", "lint", "-W", "warning", source + "/man/" + name + ".1"});
+        const Outcome o =
+            runHostProgram(BEAM_MANDOC, ".", {"-T", "lint", "-W", "warning", pageOf(name)});
         EXPECT_EQ(o.status, 0) << name << ": " << o.out << o.err;
         EXPECT_EQ(o.out + o.err, "") << name;
     }
@@ -228,7 +243,7 @@ TEST(ManualPages, EachHasTheSectionsAUserLooksFor)
         GTEST_SKIP() << "mandoc not found";
     }
     for (const std::string& name : pages) {
-        const std::string text = rendered(source + "/man/" + name + ".1", "80");
+        const std::string text = rendered(pageOf(name), "80");
         for (const char* heading : {"NAME", "SYNOPSIS", "DESCRIPTION", "ENVIRONMENT", "EXIT STATUS",
                                     "EXAMPLES", "SEE ALSO"})
             EXPECT_FALSE(section(text, heading).empty()) << name << " has no " << heading;
@@ -269,7 +284,7 @@ TEST(ManualPages, SynopsisIsWhatHelpGives)
         const std::vector<std::string> forms = helpForms(help.out);
         EXPECT_GE(forms.size(), 4U) << name << ": " << help.out;
         // Wide enough that no form wraps.
-        const std::string page = rendered(source + "/man/" + std::string(name) + ".1", "400");
+        const std::string page = rendered(pageOf(name), "400");
         EXPECT_EQ(section(page, "SYNOPSIS"), forms) << name;
     }
 }
@@ -288,10 +303,11 @@ TEST(ManualPages, InstalledWhereManFindsThem)
     const std::string prefix =
         installedProgram("beam").substr(0, installedProgram("beam").rfind("/bin/"));
     for (const std::string& name : pages) {
-        const std::string installed = prefix + "/share/man/man1/" + name + ".1";
+        std::string installed = prefix;
+        installed.append("/share/man/man1/").append(name).append(".1");
         const std::string page = readFile(installed);
         EXPECT_FALSE(page.empty()) << installed;
-        EXPECT_TRUE(page == readFile(source + "/man/" + name + ".1"))
+        EXPECT_TRUE(page == readFile(pageOf(name)))
             << installed << " is not the page of the sources";
     }
     if (!exists("/usr/bin/man")) {
