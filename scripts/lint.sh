@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Static checks over every source of ours: clang-tidy (checks in .clang-tidy), cppcheck,
-# and clang-format (the layout in .clang-format).  Each runs even when one before it
-# failed; the script fails if any found something.
+# clang-format (the layout in .clang-format) and mandoc's lint of the manual pages.
+# Each runs even when one before it failed; the script fails if any found something.
 #
 # clang-tidy and cppcheck take the files and flags from the compile database of a
 # configured (not built) tree, build-lint, so they see what the compiler sees: every
@@ -55,8 +55,16 @@ if ! clang-format --dry-run -Werror "${sources[@]}"; then
     failed+=(clang-format)
 fi
 
+echo "== mandoc"
+# Anything at warning level or above; style notes (such as pages of SEE ALSO not
+# installed here) are not findings.
+mapfile -t pages < <(git ls-files 'man/*.1')
+if ! mandoc -T lint -W warning "${pages[@]}"; then
+    failed+=(mandoc)
+fi
+
 if [ ${#failed[@]} -gt 0 ]; then
     echo "lint: findings from ${failed[*]}"
     exit 1
 fi
-echo "lint: clang-tidy, cppcheck and clang-format found nothing"
+echo "lint: clang-tidy, cppcheck, clang-format and mandoc found nothing"

@@ -5,6 +5,7 @@
 #   (default: test, which includes build; armhf, arm64, valgrind, lint, real,
 #   kernel-vm and gpio-ir-tx-vm include test)
 #   decode: only sigrok-cli, the independent NEC decoder of the traces
+#   test also: mandoc and man-db, for the manual pages' tests
 #   test also: ir-keytable, lirc, lirc-compat-remotes and v4l-utils, for the real-file
 #   checks and the oracles (LIRC's irsimsend, v4l-utils' ir-ctl)
 #   pigpio*: building pigpio's library from its source (scripts/build-pigpio.sh)
@@ -20,8 +21,10 @@ esac
 case "${1:-}" in
 armhf | arm64) need+=("crossbuild-essential-$1" qemu-user googletest) ;;
 esac
+# mandoc lints and renders the manual pages, man shows them as installed (the
+# documents' tests, and lint).
 case "${1:-test}" in
-test | armhf | arm64 | real) need+=(sigrok-cli) ;;
+test | armhf | arm64 | real) need+=(sigrok-cli mandoc man-db) ;;
 decode) need=(sigrok-cli) ;;
 esac
 # The checks against files nobody here wrote: Debian's keymaps, LIRC's remotes, LIRC's
@@ -47,7 +50,7 @@ if [ "${1:-test}" = fuzz ]; then
 fi
 case "${1:-test}" in
 valgrind) need+=(libgtest-dev valgrind) ;;
-lint) need+=(libgtest-dev clang-tidy cppcheck clang-format) ;;
+lint) need+=(libgtest-dev clang-tidy cppcheck clang-format mandoc) ;;
 esac
 # kernel-vm: a VM of Debian's kernel, without KVM, whose initramfs holds busybox;
 # the kernel's modules may come compressed (scripts/test-kernel-vm.sh).
