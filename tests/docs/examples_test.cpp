@@ -6,8 +6,8 @@
 // shown); in a page, a literal display in EXAMPLES, written as a console block.
 // Each block is one session, run by sh in a fresh folder of its own holding copies of
 // nec-code/tests/samples/, with the installed programs first on PATH.  A command runs
-// when it is not in notRun below; it must exit 0 and, where its output is shown,
-// print exactly that.
+// when it is not in notRun below, on the kernel library's fake device when it is in
+// onKernelPath; it must exit 0 and, where its output is shown, print exactly that.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -59,8 +59,20 @@ const NotRun notRun[] = {
     {"sudo beamones", "needs root and a Pi 1 to 4 with pigpio"},
     {"ls -l /dev/lirc*", "needs a Pi's /dev/lirc0, made by the gpio-ir-tx overlay"},
     {"sudo usermod -aG video $USER", "needs root"},
-    {"beamfile", "the kernel build on a Pi: needs /dev/lirc0 of the gpio-ir-tx overlay"},
 };
+
+// The commands that send through the kernel's transmitter: they run with the kernel
+// library over its fake device in place of the stand-in, as on a Pi 5 with the
+// gpio-ir-tx overlay.
+const char* const onKernelPath[] = {"beamfile"};
+
+bool runsOnKernelPath(const std::string& command)
+{
+    for (const char* c : onKernelPath)
+        if (command == c)
+            return true;
+    return false;
+}
 
 const char* reasonNotRun(const std::string& command)
 {
@@ -75,19 +87,6 @@ std::string underSource(const std::string& folder, const std::string& name, cons
     std::string path = source;
     path.append(folder).append(name).append(suffix);
     return path;
-}
-
-std::vector<std::string> lines(const std::string& text)
-{
-    std::vector<std::string> out;
-    std::string::size_type start = 0;
-    while (start < text.size()) {
-        const std::string::size_type end = text.find('\n', start);
-        const std::string::size_type stop = end == std::string::npos ? text.size() : end;
-        out.push_back(text.substr(start, stop - start));
-        start = stop + 1;
-    }
-    return out;
 }
 
 // A sh line without its comment: the documents set comments off by two blanks.
@@ -122,7 +121,7 @@ std::vector<Block> readmeBlocks(const std::string& path, std::string* error)
     std::vector<Block> blocks;
     enum { none, sh, console, other } in = none;
     int number = 0;
-    for (const std::string& line : lines(readFile(path))) {
+    for (const std::string& line : linesOf(readFile(path))) {
         ++number;
         if (line.rfind("```", 0) == 0) {
             if (in != none) {
@@ -150,7 +149,7 @@ std::vector<Block> pageBlocks(const std::string& path, std::string* error)
     bool examples = false;
     bool display = false;
     int number = 0;
-    for (const std::string& line : lines(readFile(path))) {
+    for (const std::string& line : linesOf(readFile(path))) {
         ++number;
         if (line.rfind(".Sh ", 0) == 0) {
             examples = line == ".Sh EXAMPLES";
@@ -242,12 +241,20 @@ void runBlock(const Block& block)
         c.dir = folder.path();
         c.env = {"PATH=" + stageBin() + ":" + (path == nullptr ? "/usr/bin:/bin" : path),
                  "XDG_RUNTIME_DIR=" + runtime.path()};
+        if (runsOnKernelPath(step.command)) {
+            c.env.push_back(std::string("LD_LIBRARY_PATH=") + FAKE_LIRC_LIBRARY_DIR);
+            c.env.push_back("FAKE_LIRC_LOG=" + folder.file("device.log"));
+        }
         c.direct = true;
         const Outcome o = runCommand(c);
         ++ran;
         EXPECT_EQ(o.status, 0) << "$ " << step.command << "\n" << o.out << o.err;
         if (step.shown) {
             EXPECT_EQ(o.out, step.output) << "$ " << step.command;
+        }
+        if (runsOnKernelPath(step.command)) {
+            EXPECT_NE(readFile(folder.file("device.log")), "")
+                << "$ " << step.command << ": nothing reached the kernel's fake device";
         }
     }
 }

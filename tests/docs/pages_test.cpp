@@ -62,19 +62,6 @@ std::vector<std::string> markdownFiles(const std::string& top)
     return found;
 }
 
-std::vector<std::string> lines(const std::string& text)
-{
-    std::vector<std::string> out;
-    std::string::size_type start = 0;
-    while (start < text.size()) {
-        const std::string::size_type end = text.find('\n', start);
-        const std::string::size_type stop = end == std::string::npos ? text.size() : end;
-        out.push_back(text.substr(start, stop - start));
-        start = stop + 1;
-    }
-    return out;
-}
-
 bool isFence(const std::string& line)
 {
     return line.rfind("```", 0) == 0;
@@ -101,7 +88,7 @@ std::vector<std::string> anchorsIn(const std::string& path)
 {
     std::vector<std::string> anchors;
     bool inCode = false;
-    for (const std::string& line : lines(readFile(path))) {
+    for (const std::string& line : linesOf(readFile(path))) {
         if (isFence(line))
             inCode = !inCode;
         else if (!inCode && line.rfind('#', 0) == 0) {
@@ -143,7 +130,7 @@ TEST(Documents, EveryRelativeLinkLeadsToAFileAndItsHeading)
     for (const std::string& path : files) {
         bool inCode = false;
         int number = 0;
-        for (const std::string& line : lines(readFile(path))) {
+        for (const std::string& line : linesOf(readFile(path))) {
             ++number;
             if (isFence(line))
                 inCode = !inCode;
@@ -177,7 +164,7 @@ TEST(Documents, TheReadmeIsShortAndAPiSendsEarly)
 {
     const std::string readme = readFile(source + "/README.md");
     EXPECT_LE(readme.size(), 12U * 1024U);
-    const std::vector<std::string> all = lines(readme);
+    const std::vector<std::string> all = linesOf(readme);
     int sent = 0;
     for (std::size_t i = 0; i < all.size() && sent == 0; ++i)
         if (all[i].rfind("sudo beamfile", 0) == 0)
@@ -207,7 +194,7 @@ std::vector<std::string> section(const std::string& text, const std::string& nam
 {
     std::vector<std::string> out;
     bool in = false;
-    for (const std::string& line : lines(text)) {
+    for (const std::string& line : linesOf(text)) {
         if (!line.empty() && line[0] != ' ') {
             in = line == name;
             continue;
@@ -255,7 +242,7 @@ TEST(ManualPages, EachHasTheSectionsAUserLooksFor)
 std::vector<std::string> helpForms(const std::string& help)
 {
     std::vector<std::string> forms;
-    for (const std::string& line : lines(help)) {
+    for (const std::string& line : linesOf(help)) {
         std::string form;
         if (line.rfind("usage: ", 0) == 0)
             form = line.substr(7);

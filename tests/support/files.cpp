@@ -17,6 +17,19 @@ std::string readFile(const std::string& path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+std::vector<std::string> linesOf(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::string::size_type start = 0;
+    while (start < text.size()) {
+        const std::string::size_type end = text.find('\n', start);
+        const std::string::size_type stop = end == std::string::npos ? text.size() : end;
+        out.push_back(text.substr(start, stop - start));
+        start = stop + 1;
+    }
+    return out;
+}
+
 std::vector<std::string> filesIn(const std::string& top, bool recursive)
 {
     std::vector<std::string> found;

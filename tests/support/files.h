@@ -8,6 +8,9 @@
 // The whole content of a file, as bytes; empty when it cannot be read.
 std::string readFile(const std::string& path);
 
+// The lines of a text, without their line ends.
+std::vector<std::string> linesOf(const std::string& text);
+
 // The regular files in top and, if asked, in the folders below it, sorted; none
 // where top cannot be read.
 std::vector<std::string> filesIn(const std::string& top, bool recursive);
