@@ -11,8 +11,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -68,10 +70,8 @@ const char* const onKernelPath[] = {"beamfile"};
 
 bool runsOnKernelPath(const std::string& command)
 {
-    for (const char* c : onKernelPath)
-        if (command == c)
-            return true;
-    return false;
+    return std::any_of(std::begin(onKernelPath), std::end(onKernelPath),
+                       [&command](const char* c) { return command == c; });
 }
 
 const char* reasonNotRun(const std::string& command)
