@@ -1,7 +1,6 @@
 // The documents as a reader meets them: every relative link of every Markdown file
 // leads somewhere, the README stays short, and the manual pages lint clean and give
 // the synopsis the programs' --help gives.
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <string>
@@ -33,32 +32,17 @@ std::string pageOf(const std::string& name)
 
 // Build trees and the example's output hold copies and files of their own, not the
 // project's documents.
+bool notTheProjects(const std::string& folder)
+{
+    return folder[0] == '.' || folder.rfind("build", 0) == 0 || folder == "out";
+}
+
 std::vector<std::string> markdownFiles(const std::string& top)
 {
     std::vector<std::string> found;
-    std::vector<std::string> folders = {top};
-    while (!folders.empty()) {
-        const std::string dir = folders.back();
-        folders.pop_back();
-        DIR* d = opendir(dir.c_str());
-        if (d == nullptr)
-            continue;
-        while (const dirent* entry = readdir(d)) {
-            const std::string name = entry->d_name;
-            if (name.empty() || name[0] == '.' || name.rfind("build", 0) == 0 || name == "out")
-                continue;
-            std::string path = dir;
-            path.append("/").append(name);
-            struct stat info {};
-            if (stat(path.c_str(), &info) != 0)
-                continue;
-            if (S_ISDIR(info.st_mode))
-                folders.push_back(path);
-            else if (name.size() > 3 && name.compare(name.size() - 3, 3, ".md") == 0)
-                found.push_back(path);
-        }
-        closedir(d);
-    }
+    for (const std::string& path : filesIn(top, true, notTheProjects))
+        if (path.size() > 3 && path.compare(path.size() - 3, 3, ".md") == 0)
+            found.push_back(path);
     return found;
 }
 

@@ -30,7 +30,8 @@ std::vector<std::string> linesOf(const std::string& text)
     return out;
 }
 
-std::vector<std::string> filesIn(const std::string& top, bool recursive)
+std::vector<std::string> filesIn(const std::string& top, bool recursive,
+                                 bool (*skip)(const std::string& folder))
 {
     std::vector<std::string> found;
     std::vector<std::string> folders = {top};
@@ -47,7 +48,7 @@ std::vector<std::string> filesIn(const std::string& top, bool recursive)
             std::string path = dir;
             path += "/";
             path += name;
-            if (e->d_type == DT_DIR && recursive)
+            if (e->d_type == DT_DIR && recursive && (skip == nullptr || !skip(name)))
                 folders.push_back(path);
             else if (e->d_type == DT_REG)
                 found.push_back(path);

@@ -12,8 +12,10 @@ std::string readFile(const std::string& path);
 std::vector<std::string> linesOf(const std::string& text);
 
 // The regular files in top and, if asked, in the folders below it, sorted; none
-// where top cannot be read.
-std::vector<std::string> filesIn(const std::string& top, bool recursive);
+// where top cannot be read.  Folders for which skip (if given) is true, by name,
+// are not entered.
+std::vector<std::string> filesIn(const std::string& top, bool recursive,
+                                 bool (*skip)(const std::string& folder) = nullptr);
 
 // A fresh folder under the system's temporary folder, removed with everything
 // in it when the object goes.
